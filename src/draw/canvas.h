@@ -1,0 +1,71 @@
+#pragma once
+
+#include "common/cancel.h"
+#include "common/color.h"
+#include "common/pixel_view.h"
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace pointillo {
+
+struct SourceMask;
+
+// One canvas pixel: alpha and colour premultiplied by it.
+struct PremultipliedPixel {
+    float alpha = 0.0f;
+    float red = 0.0f;
+    float green = 0.0f;
+    float blue = 0.0f;
+};
+
+// The render's working image, row stride exactly `width` pixels.
+struct Canvas {
+    int32_t width = 0;
+    int32_t height = 0;
+    std::vector<PremultipliedPixel> pixels;
+};
+
+// What the particle emitter produces: centre, radius and opacity, and a
+// straight colour.
+struct Particle {
+    float x = 0.0f;
+    float y = 0.0f;
+    float radius = 0.0f;
+    float opacity = 0.0f;
+    float red = 1.0f;
+    float green = 1.0f;
+    float blue = 1.0f;
+};
+
+// Sizes the canvas to width x height, all transparent. Throws
+// std::runtime_error("Unsupported output dimensions") outside the size limit.
+void reset_canvas(Canvas& canvas, int32_t width, int32_t height);
+
+// The softness every drawing routine uses: at least 0.75 pixel.
+float effective_softness(float edge_softness);
+
+// Draws one dot combined by maximum, with one opacity for the whole dot.
+void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
+              float inner_radius, float opacity, Rgb color);
+
+// Draws one dot of a solid phase: each pixel's opacity is the mask's coverage
+// there, and its colour the mask's colour (or `dot_color` when not matching).
+void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, float y,
+                     float radius, float inner_radius, const SourceMask& mask,
+                     bool match_source_colors, Rgb dot_color);
+
+// Overwrites the canvas with the mask drawn solid; polls `cancel` every 64 rows.
+void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,
+                       Rgb dot_color, const CancelCheck& cancel);
+
+// Composites particles over the canvas in list order.
+void draw_particles(std::span<const Particle> particles, int32_t width, int32_t height,
+                    float edge_softness, Canvas& canvas);
+
+// Writes the canvas into `output` at its depth, transparent where the output
+// reaches beyond the canvas; polls `cancel` before every 64th row.
+void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelCheck& cancel);
+
+} // namespace pointillo

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "frame/settings.h"
+
+#include <cstdint>
+
+namespace pointillo {
+
+// Where the sequence stands at one moment: `current` and `next` index the
+// active source list; `progress` in [0, 1) is how far `current` has turned
+// into `next`.
+struct SequenceState {
+    int32_t current = 0;
+    int32_t next = 0;
+    float progress = 0.0f;
+
+    friend bool operator==(const SequenceState&, const SequenceState&) = default;
+};
+
+// Seconds of a host time: time / max(time_scale, 1), in double. A scale of 0
+// counts as 1 (the max is taken before the unsigned value meets the division).
+double host_seconds(int32_t time, uint32_t time_scale);
+
+// The sequence state at `seconds` for `active_count` filled sources.
+// `manual_position` is the "Sequence Position" value at that moment; it is read
+// only when `settings.automatic` is off.
+SequenceState sequence_state(const SequenceSettings& settings, int32_t active_count,
+                             double seconds, double manual_position);
+
+} // namespace pointillo
