@@ -1,0 +1,78 @@
+#include "common/hash.h"
+#include "source/cloud.h"
+#include "source/grouping.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace pointillo {
+namespace {
+
+// NaN-safe clamp to [0, 1]: std::clamp would pass a NaN through.
+float clamp01(float v) { return !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f); }
+
+// Low 32 bits of trunc(pos x 10000), pos being a letter or word position in
+// [0, 1]. Out-of-range positions (never produced by the cloud builder) are
+// clamped first so the conversion is always defined.
+uint32_t group_random_index(float pos) {
+    const float scaled = clamp01(pos) * 10000.0f;
+    return static_cast<uint32_t>(static_cast<int64_t>(scaled));
+}
+
+} // namespace
+
+float order_key(const Dot& dot, const DotSettings& settings) {
+    // Center Out motion always leaves from the middle outwards.
+    if (settings.motion_style == motion_style::kCenterOut) {
+        return clamp01(dot.radial);
+    }
+
+    float base = 0.0f;
+    switch (settings.transition_by) {
+    case transition_by::kEntireLayer:
+        return 0.0f;
+    case transition_by::kLetters:
+        base = dot.letter_pos;
+        break;
+    case transition_by::kWords:
+        base = dot.word_pos;
+        break;
+    default:
+        base = dot.x_norm;
+        break;
+    }
+
+    float key = base;
+    switch (settings.order) {
+    case order::kRightToLeft:
+        key = 1.0f - base;
+        break;
+    case order::kTopToBottom:
+        key = dot.y_norm;
+        break;
+    case order::kBottomToTop:
+        key = 1.0f - dot.y_norm;
+        break;
+    case order::kCenterOut:
+        key = std::fabs(base - 0.5f) * 2.0f;
+        break;
+    case order::kRandom: {
+        // Whole letters (or words) share one key so they leave as units.
+        uint32_t index = dot.random;
+        if (settings.transition_by == transition_by::kWords) {
+            index = group_random_index(dot.word_pos);
+        } else if (settings.transition_by == transition_by::kLetters) {
+            index = group_random_index(dot.letter_pos);
+        }
+        key = rand01(index + static_cast<uint32_t>(settings.random_seed) + 0x81AF1549u);
+        break;
+    }
+    default:
+        break;
+    }
+    // Positions may exceed 1 by up to a pixel's worth on thin sources; keys
+    // outside [0, 1] would move dots during a hold.
+    return clamp01(key);
+}
+
+} // namespace pointillo
