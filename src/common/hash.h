@@ -16,7 +16,9 @@ constexpr uint32_t hash32(uint32_t x) {
 }
 
 // A float in [0, 1) with 24 random bits: every value is exact in float.
-constexpr float rand01(uint32_t x) { return static_cast<float>(hash32(x) >> 8) * 0x1p-24f; }
+constexpr float rand01(uint32_t x) {
+    return static_cast<float>(hash32(x) >> 8) * 0x1p-24f;
+}
 
 // Random channels are spaced by the golden-ratio constant: channel k of base b
 // is rand01(b + k * kGolden), all in uint32 arithmetic.

@@ -52,9 +52,9 @@ void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, f
 
 // Draws one dot of a solid phase: each pixel's opacity is the mask's coverage
 // there, and its colour the mask's colour (or `dot_color` when not matching).
-void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, float y,
-                     float radius, float inner_radius, const SourceMask& mask,
-                     bool match_source_colors, Rgb dot_color);
+void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
+                     float inner_radius, const SourceMask& mask, bool match_source_colors,
+                     Rgb dot_color);
 
 // Overwrites the canvas with the mask drawn solid; polls `cancel` every 64 rows.
 void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,

@@ -21,8 +21,8 @@ inline int64_t paired_index(int64_t pair, int64_t dot_count, int64_t pair_count)
 // Throws std::runtime_error("Unsupported output dimensions" / "Render cancelled")
 // and passes through whatever the cancel check throws.
 void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
-                  const Cloud& source_cloud, const Cloud& target_cloud,
-                  const DotSettings& settings, float progress, int32_t width, int32_t height,
-                  Canvas& canvas, const CancelCheck& cancel);
+                  const Cloud& source_cloud, const Cloud& target_cloud, const DotSettings& settings,
+                  float progress, int32_t width, int32_t height, Canvas& canvas,
+                  const CancelCheck& cancel);
 
 } // namespace pointillo

@@ -10,12 +10,12 @@ struct Dot;
 
 // One dot pair at one progress of the transition.
 struct DotState {
-    float x = 0.0f;             // centre, canvas pixels
+    float x = 0.0f; // centre, canvas pixels
     float y = 0.0f;
     float radius = 0.0f;
-    float inner_radius = 0.0f;  // ring hole; 0 for filled shapes
-    int32_t solid_mask = -1;    // -1 travelling, 0 part of the source solid, 1 of the target solid
-    float blend = 0.0f;         // eased travel, 0 at the source, 1 at the target
+    float inner_radius = 0.0f; // ring hole; 0 for filled shapes
+    int32_t solid_mask = -1;   // -1 travelling, 0 part of the source solid, 1 of the target solid
+    float blend = 0.0f;        // eased travel, 0 at the source, 1 at the target
 };
 
 // Pure: the same pair, settings, progress and pair index give the same state.

@@ -9,8 +9,8 @@ double host_seconds(int32_t time, uint32_t time_scale) {
     return static_cast<double>(time) / static_cast<double>(std::max<uint32_t>(time_scale, 1u));
 }
 
-SequenceState sequence_state(const SequenceSettings& settings, int32_t active_count,
-                             double seconds, double manual_position) {
+SequenceState sequence_state(const SequenceSettings& settings, int32_t active_count, double seconds,
+                             double manual_position) {
     // Zero or one source: a single slot, nothing to turn into.
     int32_t slots = std::min(active_count, 16);
     if (slots < 2) {
@@ -40,7 +40,8 @@ SequenceState sequence_state(const SequenceSettings& settings, int32_t active_co
     const double whole = std::floor(wrapped);
     SequenceState state;
     state.current = whole >= 0.0 && whole < 16.0 ? static_cast<int32_t>(whole) : 0;
-    state.next = settings.loop ? (state.current + 1) % slots : std::min(slots - 1, state.current + 1);
+    state.next =
+        settings.loop ? (state.current + 1) % slots : std::min(slots - 1, state.current + 1);
     state.progress = static_cast<float>(wrapped - static_cast<double>(state.current));
     return state;
 }

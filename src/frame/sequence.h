@@ -24,7 +24,7 @@ double host_seconds(int32_t time, uint32_t time_scale);
 // The sequence state at `seconds` for `active_count` filled sources.
 // `manual_position` is the "Sequence Position" value at that moment; it is read
 // only when `settings.automatic` is off.
-SequenceState sequence_state(const SequenceSettings& settings, int32_t active_count,
-                             double seconds, double manual_position);
+SequenceState sequence_state(const SequenceSettings& settings, int32_t active_count, double seconds,
+                             double manual_position);
 
 } // namespace pointillo

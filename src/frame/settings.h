@@ -8,7 +8,9 @@ namespace pointillo {
 
 // Percent sliders become fractions by one single-precision product with the
 // float 0.01 (not a division by 100): that is the value every reader sees.
-constexpr float percent_to_fraction(float percent) { return percent * 0.01f; }
+constexpr float percent_to_fraction(float percent) {
+    return percent * 0.01f;
+}
 
 // Popup item numbers, 1-based as the host delivers them. Values outside these
 // lists reach the core unchanged; each reader says what it does with them.
@@ -60,14 +62,14 @@ struct DotSettings {
 struct ParticleSettings {
     bool enabled = false;
     bool match_main_color = true;
-    float emission_rate = 160.0f;                        // particles per second
+    float emission_rate = 160.0f; // particles per second
     float inherit_velocity = percent_to_fraction(70.0f);
-    float extra_spread = 70.0f;                          // pixels per second
-    float velocity_falloff = 1.8f;                       // drag, per second
-    float gravity = 0.0f;                                // pixels per second squared, down
-    float life = 0.7f;                                   // seconds
+    float extra_spread = 70.0f;    // pixels per second
+    float velocity_falloff = 1.8f; // drag, per second
+    float gravity = 0.0f;          // pixels per second squared, down
+    float life = 0.7f;             // seconds
     float life_randomness = percent_to_fraction(20.0f);
-    float size = 3.0f;                                   // diameter, pixels
+    float size = 3.0f; // diameter, pixels
     float size_randomness = percent_to_fraction(35.0f);
     float end_scale = percent_to_fraction(0.0f);
     float opacity = percent_to_fraction(70.0f);
@@ -81,9 +83,9 @@ struct SequenceSettings {
     bool automatic = true;
     bool loop = false;
     double position = 1.0;
-    double start = 0.0;                                  // seconds
-    double hold = static_cast<double>(0.8f);             // seconds
-    double transition = static_cast<double>(1.2f);       // seconds
+    double start = 0.0;                            // seconds
+    double hold = static_cast<double>(0.8f);       // seconds
+    double transition = static_cast<double>(1.2f); // seconds
 };
 
 // Every parameter value at one time.

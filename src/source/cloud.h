@@ -14,21 +14,21 @@ namespace pointillo {
 struct Dot {
     float x = 0.0f;
     float y = 0.0f;
-    float letter_pos = 0.0f;  // letter of the dot's column, 0 first .. 1 last
-    float word_pos = 0.0f;    // word of the dot's column, 0 first .. 1 last
-    float x_norm = 0.0f;      // across the opaque bounding box
+    float letter_pos = 0.0f; // letter of the dot's column, 0 first .. 1 last
+    float word_pos = 0.0f;   // word of the dot's column, 0 first .. 1 last
+    float x_norm = 0.0f;     // across the opaque bounding box
     float y_norm = 0.0f;
-    uint32_t random = 0;      // hash of the grid cell that made the dot
-    float dx = 0.0f;          // offset from the box centre
+    uint32_t random = 0; // hash of the grid cell that made the dot
+    float dx = 0.0f;     // offset from the box centre
     float dy = 0.0f;
-    float radial = 0.0f;      // distance from the box centre over the largest, 0..1
+    float radial = 0.0f; // distance from the box centre over the largest, 0..1
 };
 
 // The dots of one source, sorted by x then y. Immutable once built, shared
 // read-only between the cache and every render holding it.
 struct Cloud {
     std::vector<Dot> dots;
-    float spacing = 8.0f;  // grid cell size actually used
+    float spacing = 8.0f; // grid cell size actually used
     int32_t letter_count = 0;
     int32_t word_count = 0;
 };

@@ -13,11 +13,11 @@ namespace pointillo {
 // One source sampled into the output's pixel grid (row-major, y down).
 // Owned by its caller; moved, never shared.
 struct SourceMask {
-    int32_t width = 0;               // output pixels
-    int32_t height = 0;              // output pixels
-    std::vector<uint16_t> coverage;  // 0..65535, width x height
-    std::vector<Rgb> colors;         // straight colour, width x height, or empty (no colour plane)
-    uint64_t coverage_hash = 0;      // identifies the shape for the cloud cache
+    int32_t width = 0;              // output pixels
+    int32_t height = 0;             // output pixels
+    std::vector<uint16_t> coverage; // 0..65535, width x height
+    std::vector<Rgb> colors;        // straight colour, width x height, or empty (no colour plane)
+    uint64_t coverage_hash = 0;     // identifies the shape for the cloud cache
 };
 
 // Where the layer's pixel (0, 0) lands in the output grid.
@@ -30,8 +30,8 @@ struct MaskOrigin {
 // centred in the W x H output with a halving that truncates toward zero, and
 // the checked-out rectangle sits at its own offset inside the layer.
 MaskOrigin mask_origin(int32_t output_width, int32_t output_height, float downsample_x,
-                       float downsample_y, int32_t ref_width, int32_t ref_height,
-                       int32_t rect_left, int32_t rect_top);
+                       float downsample_y, int32_t ref_width, int32_t ref_height, int32_t rect_left,
+                       int32_t rect_top);
 
 // FNV-style hash of the coverage plane, four samples per 64-bit word.
 uint64_t coverage_hash(const uint16_t* coverage, std::size_t count);

@@ -1,9 +1,8 @@
 #include "frame/sequence.h"
 
-#include <gtest/gtest.h>
-
 #include <cmath>
 #include <cstdint>
+#include <gtest/gtest.h>
 #include <limits>
 
 namespace pointillo {

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs what building, testing and rendering need on Debian 12, skipping
+# what is already there. Run as root (or with sudo available).
+set -euo pipefail
+
+packages=(
+    # build
+    cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config git
+    # tests and benchmarks
+    libgtest-dev libbenchmark-dev
+    # the renderer
+    libfreetype-dev libharfbuzz-dev libfontconfig-dev libpng-dev libopenexr-dev
+    nlohmann-json3-dev libcli11-dev fonts-dejavu-core ffmpeg
+    # the Windows module and its run under Wine
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+)
+if [[ "${1:-}" == "--no-windows" ]]; then
+    packages=("${packages[@]:0:${#packages[@]}-3}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]} == 0)); then
+    echo "install-deps: everything is installed"
+    exit 0
+fi
+
+sudo=""
+if [[ $(id -u) -ne 0 ]]; then
+    sudo="sudo"
+fi
+echo "install-deps: installing ${missing[*]}"
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs every test: formatting, the native suite, the suite under
+# AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
+# ThreadSanitizer, a short fuzz run of the scene reader, and the Windows
+# module (cross-built, checked, and run under Wine).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+jobs=$(nproc)
+stage() { printf '\n==== %s\n' "$*"; }
+
+stage "dependencies"
+bash scripts/install-deps.sh
+
+stage "formatting"
+bash scripts/check-format.sh
+
+stage "native build and tests (release)"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+ctest --preset release -j "$jobs"
+
+stage "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan-ubsan >/dev/null
+cmake --build --preset asan-ubsan -j "$jobs"
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --preset asan-ubsan -j "$jobs"
+
+stage "ThreadSanitizer (concurrency tests)"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs"
+TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j "$jobs"
+
+stage "fuzzing the scene reader"
+bash scripts/fuzz-scene.sh 20
+
+stage "Windows module (cross build, checks, Wine)"
+bash scripts/check-windows.sh
+
+stage "all stages passed"
