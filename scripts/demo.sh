@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the release preset and renders the
+# built-in demo scene to out/ (PNG frames) and, with ffmpeg, out/demo.mp4.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh --no-windows
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)"
+./build/release/cli/pointillo render -o out --video out/demo.mp4 "$@"
+echo "demo: frames in out/, video in out/demo.mp4"
