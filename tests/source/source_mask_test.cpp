@@ -1,0 +1,478 @@
+#include "source/source_mask.h"
+
+#include <array>
+#include <clocale>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace pointillo {
+namespace {
+
+// A host-like layer: rows `rowbytes` apart with padding after each row filled
+// with junk, in a buffer of exactly rowbytes x height bytes so AddressSanitizer
+// sees any read past the last row.
+struct Layer {
+    std::vector<std::byte> bytes;
+    ConstPixelView view;
+
+    Layer(int32_t width, int32_t height, PixelDepth depth, std::ptrdiff_t padding = 12) {
+        view.width = width;
+        view.height = height;
+        view.depth = depth;
+        view.rowbytes = width * bytes_per_pixel(depth) + padding;
+        bytes.assign(static_cast<std::size_t>(view.rowbytes * height), std::byte{0xAB});
+        for (int32_t y = 0; y < height; ++y) {
+            std::memset(row(y), 0, static_cast<std::size_t>(width * bytes_per_pixel(depth)));
+        }
+        view.data = bytes.data();
+    }
+
+    std::byte* row(int32_t y) { return bytes.data() + y * view.rowbytes; }
+
+    std::byte* pixel(int32_t x, int32_t y) { return row(y) + x * bytes_per_pixel(view.depth); }
+
+    void set8(int32_t x, int32_t y, std::array<uint8_t, 4> argb) {
+        std::memcpy(pixel(x, y), argb.data(), 4);
+    }
+    void set16(int32_t x, int32_t y, std::array<uint16_t, 4> argb) {
+        std::memcpy(pixel(x, y), argb.data(), 8);
+    }
+    void set32(int32_t x, int32_t y, std::array<float, 4> argb) {
+        std::memcpy(pixel(x, y), argb.data(), 16);
+    }
+};
+
+uint16_t coverage_at(const SourceMask& mask, int32_t x, int32_t y) {
+    return mask.coverage[static_cast<std::size_t>(y * mask.width + x)];
+}
+
+Rgb color_at(const SourceMask& mask, int32_t x, int32_t y) {
+    return mask.colors[static_cast<std::size_t>(y * mask.width + x)];
+}
+
+std::string describe(const Rgb& c) {
+    std::ostringstream out;
+    out.precision(9);
+    out << "(" << c.red << ", " << c.green << ", " << c.blue << ")";
+    return out.str();
+}
+
+struct ConversionCase {
+    const char* name;
+    PixelDepth depth;
+    std::array<double, 4> argb; // raw stored values at that depth
+    uint16_t coverage;
+    Rgb color;
+};
+
+TEST(SourceMask, ConvertsEachDepthToCoverageAndStraightColour) {
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    const Rgb white{1.0f, 1.0f, 1.0f};
+    const ConversionCase cases[] = {
+        {"8-bit opaque", PixelDepth::k8, {255, 255, 0, 51}, 65535, {1.0f, 0.0f, 51.0f / 255.0f}},
+        {"8-bit half",
+         PixelDepth::k8,
+         {128, 64, 128, 0},
+         32896,
+         {(64.0f / 255.0f) / (128.0f / 255.0f), 1.0f, 0.0f}},
+        {"8-bit alpha 1", PixelDepth::k8, {1, 1, 0, 1}, 257, {1.0f, 0.0f, 1.0f}},
+        {"8-bit alpha 0 keeps white", PixelDepth::k8, {0, 10, 20, 30}, 0, white},
+        {"16-bit white", PixelDepth::k16, {32768, 16384, 32768, 0}, 65535, {0.5f, 1.0f, 0.0f}},
+        {"16-bit half", PixelDepth::k16, {16384, 8192, 0, 16384}, 32768, {0.5f, 0.0f, 1.0f}},
+        {"16-bit above white clamps coverage only",
+         PixelDepth::k16,
+         {65535, 65535, 0, 0},
+         65535,
+         {1.0f, 0.0f, 0.0f}},
+        {"16-bit alpha 0 keeps white", PixelDepth::k16, {0, 100, 100, 100}, 0, white},
+        {"32-bit alpha 2", PixelDepth::k32, {2.0, 1.0, 3.0, -1.0}, 65535, {0.5f, 1.5f, -0.5f}},
+        {"32-bit half", PixelDepth::k32, {0.5, 0.25, 0.5, 0.0}, 32768, {0.5f, 1.0f, 0.0f}},
+        {"32-bit alpha 0 keeps white", PixelDepth::k32, {0.0, 0.5, 0.5, 0.5}, 0, white},
+        {"32-bit negative alpha keeps white", PixelDepth::k32, {-0.5, 0.5, 0.5, 0.5}, 0, white},
+        {"32-bit NaN alpha keeps white", PixelDepth::k32, {kNaN, 0.5, 0.5, 0.5}, 0, white},
+        {"32-bit tiny alpha keeps white", PixelDepth::k32, {1e-9, 0.5, 0.5, 0.5}, 0, white},
+        {"32-bit small alpha divides",
+         PixelDepth::k32,
+         {0.25e-7, 0.5e-7, 0.0, 0.25e-7},
+         0,
+         {0.5e-7f / 0.25e-7f, 0.0f, 1.0f}},
+    };
+    for (const ConversionCase& c : cases) {
+        Layer layer(1, 1, c.depth);
+        switch (c.depth) {
+        case PixelDepth::k8:
+            layer.set8(0, 0,
+                       {static_cast<uint8_t>(c.argb[0]), static_cast<uint8_t>(c.argb[1]),
+                        static_cast<uint8_t>(c.argb[2]), static_cast<uint8_t>(c.argb[3])});
+            break;
+        case PixelDepth::k16:
+            layer.set16(0, 0,
+                        {static_cast<uint16_t>(c.argb[0]), static_cast<uint16_t>(c.argb[1]),
+                         static_cast<uint16_t>(c.argb[2]), static_cast<uint16_t>(c.argb[3])});
+            break;
+        case PixelDepth::k32:
+            layer.set32(0, 0,
+                        {static_cast<float>(c.argb[0]), static_cast<float>(c.argb[1]),
+                         static_cast<float>(c.argb[2]), static_cast<float>(c.argb[3])});
+            break;
+        }
+        const SourceMask mask = sample_source_mask(1, 1, layer.view, MaskOrigin{}, CancelCheck{});
+        EXPECT_EQ(mask.coverage[0], c.coverage) << c.name;
+        EXPECT_TRUE(mask.colors[0] == c.color) << c.name << ": colour " << describe(mask.colors[0])
+                                               << ", expected " << describe(c.color);
+    }
+}
+
+TEST(SourceMask, AddressesRowsByRowbytesAndPlacesAtOrigin) {
+    // A 3 x 2 layer with junk in every row's padding: addressing rows by width
+    // would read the junk (alpha 0xAB) into the mask.
+    Layer layer(3, 2, PixelDepth::k8, 20);
+    for (int32_t y = 0; y < 2; ++y) {
+        for (int32_t x = 0; x < 3; ++x) {
+            layer.set8(x, y, {static_cast<uint8_t>(10 + 10 * (y * 3 + x)), 0, 0, 0});
+        }
+    }
+    const SourceMask mask = sample_source_mask(6, 4, layer.view, MaskOrigin{2, 1}, CancelCheck{});
+    ASSERT_EQ(mask.width, 6);
+    ASSERT_EQ(mask.height, 4);
+    ASSERT_EQ(mask.coverage.size(), 24u);
+    ASSERT_EQ(mask.colors.size(), 24u);
+    for (int32_t y = 0; y < 4; ++y) {
+        for (int32_t x = 0; x < 6; ++x) {
+            const int32_t lx = x - 2;
+            const int32_t ly = y - 1;
+            const bool inside = lx >= 0 && lx < 3 && ly >= 0 && ly < 2;
+            const int alpha = inside ? 10 + 10 * (ly * 3 + lx) : 0;
+            EXPECT_EQ(coverage_at(mask, x, y), alpha * 257) << "at " << x << "," << y;
+            if (inside) {
+                EXPECT_TRUE(color_at(mask, x, y) == (Rgb{0.0f, 0.0f, 0.0f})) << x << "," << y;
+            } else {
+                EXPECT_TRUE(color_at(mask, x, y) == (Rgb{1.0f, 1.0f, 1.0f})) << x << "," << y;
+            }
+        }
+    }
+}
+
+TEST(SourceMask, DropsPixelsOfALayerLargerThanTheOutput) {
+    // 7 x 7 layer centred in a 4 x 4 output: origin (-1, -1) by the truncating
+    // halving; every depth goes through the same clipping.
+    const MaskOrigin origin = mask_origin(4, 4, 1.0f, 1.0f, 7, 7, 0, 0);
+    ASSERT_EQ(origin.x, -1);
+    ASSERT_EQ(origin.y, -1);
+    for (PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
+        Layer layer(7, 7, depth);
+        for (int32_t y = 0; y < 7; ++y) {
+            for (int32_t x = 0; x < 7; ++x) {
+                const int v = 1 + y * 7 + x; // 1..49, distinct
+                if (depth == PixelDepth::k8) {
+                    layer.set8(x, y, {static_cast<uint8_t>(v), 0, 0, 0});
+                } else if (depth == PixelDepth::k16) {
+                    layer.set16(x, y, {static_cast<uint16_t>(v * 512), 0, 0, 0});
+                } else {
+                    layer.set32(x, y, {static_cast<float>(v) / 64.0f, 0, 0, 0});
+                }
+            }
+        }
+        const SourceMask mask = sample_source_mask(4, 4, layer.view, origin, CancelCheck{});
+        for (int32_t y = 0; y < 4; ++y) {
+            for (int32_t x = 0; x < 4; ++x) {
+                const int v = 1 + (y + 1) * 7 + (x + 1);
+                // v / 64 of full coverage at every depth: v x 65535 / 64, rounded.
+                const uint16_t expected = static_cast<uint16_t>(
+                    static_cast<int32_t>(static_cast<float>(v) / 64.0f * 65535.0f + 0.5f));
+                if (depth == PixelDepth::k8) {
+                    EXPECT_EQ(coverage_at(mask, x, y), v * 257) << x << "," << y;
+                } else {
+                    EXPECT_EQ(coverage_at(mask, x, y), expected)
+                        << "depth " << static_cast<int>(depth) << " at " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
+TEST(SourceMask, ClipsEveryEdge) {
+    // A 3 x 3 opaque layer moved across a 2 x 2 mask: the number of pixels
+    // landing is the overlap of the two rectangles, never more.
+    Layer layer(3, 3, PixelDepth::k8);
+    for (int32_t y = 0; y < 3; ++y) {
+        for (int32_t x = 0; x < 3; ++x) {
+            layer.set8(x, y, {255, 255, 255, 255});
+        }
+    }
+    for (int32_t oy = -4; oy <= 3; ++oy) {
+        for (int32_t ox = -4; ox <= 3; ++ox) {
+            const SourceMask mask =
+                sample_source_mask(2, 2, layer.view, MaskOrigin{ox, oy}, CancelCheck{});
+            int covered = 0;
+            for (uint16_t c : mask.coverage) {
+                covered += c == 65535 ? 1 : 0;
+            }
+            const int wx = std::max(0, std::min(2, ox + 3) - std::max(0, ox));
+            const int wy = std::max(0, std::min(2, oy + 3) - std::max(0, oy));
+            EXPECT_EQ(covered, wx * wy) << "origin " << ox << "," << oy;
+        }
+    }
+}
+
+struct OriginCase {
+    const char* name;
+    int32_t output_width, output_height;
+    float ds_x, ds_y;
+    int32_t ref_width, ref_height, rect_left, rect_top;
+    int32_t x, y;
+};
+
+TEST(SourceMask, OriginCentresTheDownsampledLayer) {
+    const OriginCase cases[] = {
+        {"same size", 100, 50, 1.0f, 1.0f, 100, 50, 0, 0, 0, 0},
+        {"smaller layer", 100, 50, 1.0f, 1.0f, 60, 20, 0, 0, 20, 15},
+        {"odd difference truncates toward zero", 10, 10, 1.0f, 1.0f, 13, 12, 0, 0, -1, -1},
+        {"odd positive difference", 10, 10, 1.0f, 1.0f, 7, 9, 0, 0, 1, 0},
+        {"half of 101 is 51 (ceiling)", 101, 101, 0.5f, 0.5f, 101, 101, 0, 0, 25, 25},
+        {"rectangle offset added", 100, 50, 1.0f, 1.0f, 60, 20, 5, 7, 25, 22},
+        {"quarter by half", 40, 40, 0.25f, 0.5f, 81, 81, 0, 0, 9, 0},
+        {"larger layer at half", 10, 10, 0.5f, 0.5f, 41, 40, -3, 2, -8, -3},
+    };
+    for (const OriginCase& c : cases) {
+        const MaskOrigin o = mask_origin(c.output_width, c.output_height, c.ds_x, c.ds_y,
+                                         c.ref_width, c.ref_height, c.rect_left, c.rect_top);
+        EXPECT_EQ(o.x, c.x) << c.name;
+        EXPECT_EQ(o.y, c.y) << c.name;
+    }
+}
+
+TEST(SourceMask, OriginSurvivesNonFiniteDownsample) {
+    // Never produced by a host, but the float-to-int conversion stays defined.
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    const MaskOrigin a = mask_origin(10, 10, nan, nan, 100, 100, 0, 0);
+    EXPECT_EQ(a.x, 5);
+    EXPECT_EQ(a.y, 5);
+    const MaskOrigin b = mask_origin(10, 10, inf, -inf, 100, 100, 0, 0);
+    EXPECT_EQ(b.x, std::numeric_limits<int32_t>::min());
+    EXPECT_EQ(b.y, std::numeric_limits<int32_t>::max());
+}
+
+TEST(SourceMask, CoverageHashMatchesHandComputedValues) {
+    // Worked by hand: four samples make one little-endian word, then the
+    // remaining one to three samples go in one at a time.
+    struct HashCase {
+        std::vector<uint16_t> samples;
+        uint64_t hash;
+    };
+    const HashCase cases[] = {
+        {{}, 0x14650FB0739D0383ull},
+        {{1}, 0x44BD2AD473CCF5E6ull},
+        {{1, 2, 3, 4}, 0x3FF12FED7732F5E6ull},
+        {{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}, 0xBB42D32B8C3306B4ull},
+        {{1, 2, 3, 4, 0xFFFF}, 0xD8DE89818A07287Bull},
+        {{1, 2, 3, 4, 5, 0xFFFF}, 0xA9FB2B2031E553F2ull},
+        {{0xFFFF, 0x8000, 0x0001, 0x7FFF, 0x8000, 0xFFFF, 7}, 0x8BE49A8BAE3D931Aull},
+        {{0, 0, 0, 0, 0, 0, 0, 0}, 0x9A691300C548B8FBull},
+    };
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const auto& c = cases[i];
+        EXPECT_EQ(coverage_hash(c.samples.data(), c.samples.size()), c.hash)
+            << "row " << i << " (" << c.samples.size() << " samples)";
+    }
+}
+
+TEST(SourceMask, HashCoversCoverageOnly) {
+    Layer a(2, 2, PixelDepth::k8);
+    Layer b(2, 2, PixelDepth::k8);
+    a.set8(1, 0, {200, 10, 20, 30});
+    b.set8(1, 0, {200, 90, 80, 70});
+    const SourceMask ma = sample_source_mask(3, 3, a.view, MaskOrigin{}, CancelCheck{});
+    const SourceMask mb = sample_source_mask(3, 3, b.view, MaskOrigin{}, CancelCheck{});
+    EXPECT_FALSE(ma.colors == mb.colors);
+    EXPECT_EQ(ma.coverage_hash, mb.coverage_hash);
+    EXPECT_EQ(ma.coverage_hash, coverage_hash(ma.coverage.data(), ma.coverage.size()));
+    const SourceMask moved = sample_source_mask(3, 3, a.view, MaskOrigin{1, 0}, CancelCheck{});
+    EXPECT_NE(moved.coverage_hash, ma.coverage_hash);
+}
+
+int g_polls = 0;
+int g_cancel_on_poll = 0;
+
+bool counting_poll(void*) {
+    ++g_polls;
+    return g_polls == g_cancel_on_poll;
+}
+
+TEST(SourceMask, PollsBeforeEvery64thRowEvenOutsideTheMask) {
+    Layer layer(2, 200, PixelDepth::k8);
+    struct PollCase {
+        const char* name;
+        MaskOrigin origin;
+    };
+    const PollCase cases[] = {
+        {"inside", {0, 0}},
+        {"every row above the mask", {0, -1000}},
+        {"every row right of the mask", {50, 0}},
+    };
+    for (const PollCase& c : cases) {
+        g_polls = 0;
+        g_cancel_on_poll = 0;
+        (void)sample_source_mask(4, 300, layer.view, c.origin, CancelCheck{counting_poll, nullptr});
+        EXPECT_EQ(g_polls, 4) << c.name << ": rows 0, 64, 128 and 192";
+    }
+}
+
+TEST(SourceMask, CancelAtRow64StopsTheBuild) {
+    Layer layer(2, 200, PixelDepth::k8);
+    g_polls = 0;
+    g_cancel_on_poll = 2; // the poll before row 64
+    EXPECT_THROW((void)sample_source_mask(4, 300, layer.view, MaskOrigin{},
+                                          CancelCheck{counting_poll, nullptr}),
+                 std::runtime_error);
+    EXPECT_EQ(g_polls, 2);
+}
+
+TEST(SourceMask, HostCancelCodePassesThrough) {
+    // The glue's poll throws the host's own code; the core must not swallow it.
+    Layer layer(1, 1, PixelDepth::k8);
+    auto throwing = [](void*) -> bool { throw 517; };
+    try {
+        (void)sample_source_mask(1, 1, layer.view, MaskOrigin{}, CancelCheck{throwing, nullptr});
+        FAIL() << "no throw";
+    } catch (int code) {
+        EXPECT_EQ(code, 517);
+    }
+}
+
+TEST(SourceMask, NoPixelsGivesAnEmptyWhiteHashedMask) {
+    Layer layer(3, 3, PixelDepth::k8);
+    layer.set8(0, 0, {255, 0, 0, 0});
+    ConstPixelView no_data = layer.view;
+    no_data.data = nullptr;
+    ConstPixelView no_rows = layer.view;
+    no_rows.height = 0;
+    const std::vector<uint16_t> zeros(12, 0);
+    for (const ConstPixelView& view : {no_data, no_rows, ConstPixelView{}}) {
+        g_polls = 0;
+        g_cancel_on_poll = 0;
+        const SourceMask mask =
+            sample_source_mask(4, 3, view, MaskOrigin{}, CancelCheck{counting_poll, nullptr});
+        EXPECT_EQ(g_polls, 0);
+        EXPECT_EQ(mask.coverage, zeros);
+        ASSERT_EQ(mask.colors.size(), 12u);
+        for (const Rgb& c : mask.colors) {
+            EXPECT_TRUE(c == (Rgb{1.0f, 1.0f, 1.0f}));
+        }
+        EXPECT_EQ(mask.coverage_hash, coverage_hash(zeros.data(), zeros.size()));
+    }
+}
+
+TEST(SourceMask, NonPositiveOutputGivesAnEmptyMask) {
+    Layer layer(2, 2, PixelDepth::k8);
+    layer.set8(0, 0, {255, 0, 0, 0});
+    for (auto [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-3, 4}}) {
+        const SourceMask mask = sample_source_mask(w, h, layer.view, MaskOrigin{}, CancelCheck{});
+        EXPECT_TRUE(mask.coverage.empty()) << w << "x" << h;
+        EXPECT_TRUE(mask.colors.empty()) << w << "x" << h;
+        EXPECT_EQ(static_cast<int64_t>(mask.width) * mask.height, 0) << w << "x" << h;
+        EXPECT_EQ(mask.coverage_hash, 0x14650FB0739D0383ull) << w << "x" << h;
+    }
+}
+
+MaskLogEntry sample_entry() {
+    MaskLogEntry e;
+    e.current_time = 2002;
+    e.time_scale = 3000000000u; // above INT32_MAX: printed unsigned
+    e.source_width = 960;
+    e.source_height = 540;
+    e.ref_width = 1920;
+    e.ref_height = 1080;
+    e.rect_left = -4;
+    e.rect_top = 0;
+    e.rect_right = 956;
+    e.rect_bottom = 540;
+    e.output_width = 960;
+    e.output_height = 540;
+    e.downsample_x = 0.5f;
+    e.downsample_y = 0.125f; // exactly halfway: printf rounds the tie to even
+    return e;
+}
+
+const char* const kSampleLine =
+    "mask t=2002/3000000000 src=960x540 ref=1920x1080 rect=-4,0,956,540 "
+    "output=960x540 ds=0.50,0.12\n";
+
+TEST(MaskLog, FormatsTheLineAsPrintfWould) {
+    EXPECT_EQ(mask_log_line(sample_entry()), kSampleLine);
+
+    MaskLogEntry e = sample_entry();
+    e.current_time = -1;
+    e.downsample_x = 1.0f;
+    e.downsample_y = 0.3333333f;
+    char expected[256];
+    std::snprintf(expected, sizeof expected,
+                  "mask t=%d/%u src=%dx%d ref=%dx%d rect=%d,%d,%d,%d output=%dx%d ds=%.2f,%.2f\n",
+                  e.current_time, e.time_scale, e.source_width, e.source_height, e.ref_width,
+                  e.ref_height, e.rect_left, e.rect_top, e.rect_right, e.rect_bottom,
+                  e.output_width, e.output_height, static_cast<double>(e.downsample_x),
+                  static_cast<double>(e.downsample_y));
+    EXPECT_EQ(mask_log_line(e), expected);
+    EXPECT_EQ(mask_log_line(MaskLogEntry{}),
+              "mask t=0/0 src=0x0 ref=0x0 rect=0,0,0,0 output=0x0 ds=1.00,1.00\n");
+}
+
+TEST(MaskLog, IgnoresACommaDecimalLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    const char* found = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "fr_FR.utf8", "de_DE",
+                             "German_Germany.1252"}) {
+        if (std::setlocale(LC_ALL, name) != nullptr) {
+            found = name;
+            break;
+        }
+    }
+    if (found == nullptr) {
+        GTEST_SKIP() << "no comma-decimal locale installed";
+    }
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.2f", 0.5);
+    const std::string line = mask_log_line(sample_entry());
+    std::setlocale(LC_ALL, saved.c_str());
+    ASSERT_STREQ(probe, "0,50") << found << " is not a comma-decimal locale";
+    EXPECT_EQ(line, kSampleLine);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+TEST(MaskLog, AppendsWholeLines) {
+    const std::string path = ::testing::TempDir() + "pointillo_mask_log_test.txt";
+    std::remove(path.c_str());
+    append_mask_log(path.c_str(), "first\n");
+    append_mask_log(path.c_str(), kSampleLine);
+    EXPECT_EQ(read_file(path), std::string("first\n") + kSampleLine);
+    std::remove(path.c_str());
+}
+
+TEST(MaskLog, UnopenablePathIsSilentlyIgnored) {
+    const std::string path = ::testing::TempDir() + "pointillo_missing_dir/sub/log.txt";
+    EXPECT_NO_THROW(append_mask_log(path.c_str(), kSampleLine));
+    std::FILE* f = std::fopen(path.c_str(), "r");
+    EXPECT_EQ(f, nullptr);
+    if (f != nullptr) {
+        std::fclose(f);
+    }
+    EXPECT_NO_THROW(append_mask_log(nullptr, kSampleLine));
+    EXPECT_NO_THROW(append_mask_log("", kSampleLine));
+}
+
+} // namespace
+} // namespace pointillo
