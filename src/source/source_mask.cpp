@@ -210,7 +210,8 @@ SourceMask sample_source_mask(int32_t output_width, int32_t output_height,
 }
 
 std::string mask_log_line(const MaskLogEntry& e) {
-    // Fourteen numbers of at most 24 characters each, and the fixed text.
+    // Twelve integers of at most 11 characters, two floats of at most 43
+    // (the largest float written out with two decimals) and the fixed text.
     char buffer[512];
     char* const end = buffer + sizeof buffer;
     char* p = buffer;

@@ -409,18 +409,34 @@ const char* const kSampleLine =
 TEST(MaskLog, FormatsTheLineAsPrintfWould) {
     EXPECT_EQ(mask_log_line(sample_entry()), kSampleLine);
 
-    MaskLogEntry e = sample_entry();
-    e.current_time = -1;
-    e.downsample_x = 1.0f;
-    e.downsample_y = 0.3333333f;
-    char expected[256];
-    std::snprintf(expected, sizeof expected,
-                  "mask t=%d/%u src=%dx%d ref=%dx%d rect=%d,%d,%d,%d output=%dx%d ds=%.2f,%.2f\n",
-                  e.current_time, e.time_scale, e.source_width, e.source_height, e.ref_width,
-                  e.ref_height, e.rect_left, e.rect_top, e.rect_right, e.rect_bottom,
-                  e.output_width, e.output_height, static_cast<double>(e.downsample_x),
-                  static_cast<double>(e.downsample_y));
-    EXPECT_EQ(mask_log_line(e), expected);
+    // Awkward values against the C library's own formatting (in the C locale).
+    struct Awkward {
+        int32_t time;
+        float ds_x, ds_y;
+    };
+    const Awkward awkward[] = {
+        {-1, 1.0f, 0.3333333f},
+        {std::numeric_limits<int32_t>::min(), 0.005f, 0.015f},
+        {std::numeric_limits<int32_t>::max(), std::numeric_limits<float>::max(),
+         -std::numeric_limits<float>::max()},
+        {0, -0.0f, 2.675f},
+    };
+    for (const Awkward& a : awkward) {
+        MaskLogEntry e = sample_entry();
+        e.current_time = a.time;
+        e.rect_right = std::numeric_limits<int32_t>::min();
+        e.downsample_x = a.ds_x;
+        e.downsample_y = a.ds_y;
+        char expected[512];
+        std::snprintf(
+            expected, sizeof expected,
+            "mask t=%d/%u src=%dx%d ref=%dx%d rect=%d,%d,%d,%d output=%dx%d ds=%.2f,%.2f\n",
+            e.current_time, e.time_scale, e.source_width, e.source_height, e.ref_width,
+            e.ref_height, e.rect_left, e.rect_top, e.rect_right, e.rect_bottom, e.output_width,
+            e.output_height, static_cast<double>(e.downsample_x),
+            static_cast<double>(e.downsample_y));
+        EXPECT_EQ(mask_log_line(e), expected) << "ds " << a.ds_x << ", " << a.ds_y;
+    }
     EXPECT_EQ(mask_log_line(MaskLogEntry{}),
               "mask t=0/0 src=0x0 ref=0x0 rect=0,0,0,0 output=0x0 ds=1.00,1.00\n");
 }
