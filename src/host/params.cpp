@@ -1,0 +1,85 @@
+#include "host/params.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace pointillo {
+namespace {
+
+void set_name(PF_ParamDef& def, const ParamSpec& spec) {
+    if (spec.slot != 0) {
+        char slot_name[24];
+        std::snprintf(slot_name, sizeof(slot_name), "Source %d", static_cast<int>(spec.slot));
+        std::snprintf(def.name, sizeof(def.name), "%s", slot_name);
+    } else {
+        std::snprintf(def.name, sizeof(def.name), "%s", spec.name);
+    }
+}
+
+} // namespace
+
+PF_ParamDef make_param_def(const ParamSpec& spec) {
+    PF_ParamDef def;
+    std::memset(&def, 0, sizeof(def));
+    def.param_type = spec.type;
+    set_name(def, spec);
+    def.flags = spec.flags;
+    def.ui_flags = spec.ui_flags;
+    switch (spec.type) {
+    case PF_Param_FLOAT_SLIDER:
+        // The host keeps the value in double and the default in float; the
+        // value is the float default widened, so 0.8 reads 0.800000011920929.
+        def.u.fs_d.value = static_cast<double>(spec.default_value);
+        def.u.fs_d.dephault = spec.default_value;
+        def.u.fs_d.valid_min = spec.valid_min;
+        def.u.fs_d.valid_max = spec.valid_max;
+        def.u.fs_d.slider_min = spec.slider_min;
+        def.u.fs_d.slider_max = spec.slider_max;
+        def.u.fs_d.precision = 2;
+        def.u.fs_d.display_flags = PF_ValueDisplayFlag_NONE;
+        break;
+    case PF_Param_POPUP:
+        def.u.pd.value = static_cast<PF_ParamValue>(spec.default_value);
+        def.u.pd.dephault = static_cast<A_short>(spec.default_value);
+        def.u.pd.num_choices = static_cast<A_short>(spec.num_choices);
+        def.u.pd.u.namesptr = spec.text;
+        break;
+    case PF_Param_CHECKBOX:
+        def.u.bd.value = spec.default_value != 0.0f ? 1 : 0;
+        def.u.bd.dephault = static_cast<PF_Boolean>(def.u.bd.value);
+        def.u.bd.u.nameptr = "";
+        break;
+    case PF_Param_COLOR:
+        def.u.cd.value = PF_Pixel{255, 255, 255, 255};
+        def.u.cd.dephault = PF_Pixel{255, 255, 255, 255};
+        break;
+    case PF_Param_BUTTON:
+        def.u.button_d.value = 0;
+        def.u.button_d.u.namesptr = spec.text;
+        break;
+    case PF_Param_LAYER:
+        def.u.ld.dephault = PF_LayerDefault_NONE;
+        break;
+    default: // group start and end carry only their name
+        break;
+    }
+    def.uu.id = spec.id;
+    return def;
+}
+
+PF_Err setup_parameters(PF_InData* in_data, PF_OutData* out_data) {
+    if (in_data->inter.add_param == nullptr) {
+        return PF_Err_INVALID_CALLBACK;
+    }
+    for (const ParamSpec& spec : kParamTable) {
+        PF_ParamDef def = make_param_def(spec);
+        const PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def);
+        if (err != PF_Err_NONE) {
+            return err;
+        }
+    }
+    out_data->num_params = kParamCount;
+    return PF_Err_NONE;
+}
+
+} // namespace pointillo
