@@ -1,0 +1,48 @@
+#pragma once
+
+#include "cli/effect_bridge.h"
+#include "cli/render.h"
+
+#include <atomic>
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace pointillo {
+
+// What the command line runs against; main() fills it with the real effect,
+// the terminal and the Ctrl-C flag, tests with their own.
+struct AppContext {
+    std::ostream* out = nullptr;
+    std::ostream* err = nullptr;
+    bool err_is_terminal = false;        // draw a progress bar on `err`
+    std::atomic<bool>* cancel = nullptr; // raised by Ctrl-C; null: a private flag
+    FrameRenderer renderer = render_effect_frame;
+    std::function<std::vector<EffectParam>()> parameters = effect_parameters;
+    std::function<EffectInfo()> info = effect_info;
+    std::string search_path; // where to look for ffmpeg (the PATH value)
+    // Stop `render` after checking the command line and loading the scene.
+    bool check_only = false;
+};
+
+// Exit statuses.
+constexpr int kExitOk = 0;
+constexpr int kExitRenderFailure = 1;
+constexpr int kExitBadInput = 2;
+constexpr int kExitInterrupted = 130; // as a shell reports a Ctrl-C
+
+// Runs `pointillo` with `args` (without the program name) and returns its
+// exit status: 0 done, 1 render failure, 2 bad command line or scene, 130
+// interrupted.
+int run_app(const std::vector<std::string>& args, AppContext& context);
+
+// Parses a render command line and loads its scene without rendering; the
+// exit status `run_app` would give for bad input (2) or 0. Messages go to
+// `err`.
+int check_render_command(const std::vector<std::string>& args, std::ostream& err);
+
+// The version word's parts: "1.1.1 beta, build 1".
+std::string describe_version(uint32_t version);
+
+} // namespace pointillo

@@ -1,0 +1,42 @@
+#include "cli/app.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <unistd.h>
+
+namespace {
+
+// Raised by the first Ctrl-C; the effect's abort poll reads it. A second
+// Ctrl-C gets the default action and ends the process at once.
+std::atomic<bool> interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "read and written in a signal handler");
+
+extern "C" void on_interrupt(int) {
+    interrupted.store(true);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    // A broken pipe to ffmpeg is reported by write(), not by a signal.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::vector<std::string> args(argv + 1, argv + argc);
+    pointillo::AppContext context;
+    context.out = &std::cout;
+    context.err = &std::cerr;
+    context.err_is_terminal = isatty(STDERR_FILENO) != 0;
+    context.cancel = &interrupted;
+    if (const char* path = std::getenv("PATH")) {
+        context.search_path = path;
+    }
+    return pointillo::run_app(args, context);
+}

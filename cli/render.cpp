@@ -1,0 +1,117 @@
+#include "cli/render.h"
+
+#include "cli/effect_bridge.h"
+#include "cli/errors.h"
+#include "cli/files.h"
+#include "cli/frame_file.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+
+namespace pointillo {
+
+namespace {
+
+struct Failure {
+    int32_t frame = 0;
+    std::string message;
+};
+
+} // namespace
+
+std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth) {
+    std::vector<int32_t> frames;
+    for (int32_t n = job.frames.first; n <= job.frames.last; ++n) {
+        std::error_code ec;
+        if (job.resume && std::filesystem::exists(job.out_dir / frame_file_name(n, depth), ec)) {
+            continue;
+        }
+        frames.push_back(n);
+    }
+    return frames;
+}
+
+RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
+                            const FrameRenderer& renderer, std::atomic<bool>& cancel,
+                            const ProgressFn& progress) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::vector<int32_t> frames = frames_to_render(job, scene.depth);
+    RenderSummary summary;
+    summary.skipped = job.frames.count() - static_cast<int32_t>(frames.size());
+    const int32_t total = static_cast<int32_t>(frames.size());
+
+    std::atomic<size_t> next{0};
+    std::mutex mutex; // guards the fields below and the progress calls
+    std::optional<Failure> failure;
+    int32_t done = 0;
+
+    const auto fail = [&](int32_t frame, std::string message) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        if (!failure || frame < failure->frame) {
+            failure = Failure{frame, std::move(message)};
+        }
+        cancel.store(true);
+    };
+    const auto worker = [&]() {
+        for (;;) {
+            if (cancel.load()) {
+                return;
+            }
+            const size_t i = next.fetch_add(1);
+            if (i >= frames.size()) {
+                return;
+            }
+            const int32_t frame = frames[i];
+            try {
+                // A frame that completes is written even when a cancel came
+                // meanwhile: it is whole, and a resumed render keeps it.
+                const ArgbImage image = renderer(scene, frame, cancel);
+                const std::vector<uint8_t> bytes = encode_frame_file(image, job.background);
+                write_file_atomically(job.out_dir / frame_file_name(frame, scene.depth), bytes);
+            } catch (const RenderCancelled&) {
+                return;
+            } catch (const std::bad_alloc&) {
+                fail(frame, "out of memory");
+                return;
+            } catch (const std::exception& e) {
+                fail(frame, e.what());
+                return;
+            }
+            const std::lock_guard<std::mutex> lock(mutex);
+            ++done;
+            if (progress) {
+                progress(done, total);
+            }
+        }
+    };
+
+    const size_t thread_count =
+        std::min(frames.size(), static_cast<size_t>(std::max(job.jobs, int32_t{1})));
+    if (thread_count == 1) {
+        worker();
+    } else {
+        std::vector<std::thread> threads;
+        threads.reserve(thread_count);
+        for (size_t t = 0; t < thread_count; ++t) {
+            threads.emplace_back(worker);
+        }
+        for (std::thread& thread : threads) {
+            thread.join();
+        }
+    }
+
+    summary.rendered = done;
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (failure) {
+        throw RenderFailure("frame " + std::to_string(failure->frame) + ": " + failure->message);
+    }
+    summary.cancelled = done < total;
+    return summary;
+}
+
+} // namespace pointillo

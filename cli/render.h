@@ -1,0 +1,57 @@
+#pragma once
+
+#include "cli/frame_range.h"
+#include "cli/image.h"
+#include "cli/prepared_scene.h"
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace pointillo {
+
+// Renders one frame: the effect's output, premultiplied, at the scene's
+// depth. Throws RenderCancelled once `cancel` is true, EffectError (or another
+// std::exception) on failure.
+using FrameRenderer = std::function<ArgbImage(const PreparedScene& scene, int32_t frame,
+                                              const std::atomic<bool>& cancel)>;
+
+// Called after each written frame with the frames done and the frames to do;
+// calls never overlap.
+using ProgressFn = std::function<void(int32_t done, int32_t total)>;
+
+struct RenderJob {
+    FrameRange frames;
+    std::filesystem::path out_dir;
+    int32_t jobs = 1; // frames rendered at once
+    bool resume = false;
+    std::optional<Rgb8> background;
+};
+
+struct RenderSummary {
+    int32_t rendered = 0;
+    int32_t skipped = 0; // already on disk (resume)
+    double seconds = 0.0;
+    bool cancelled = false; // stopped by `cancel` before all frames were done
+};
+
+// The frames of `job` whose files are still to be written.
+std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth);
+
+// Renders the frames of `job` on `job.jobs` threads and writes each to
+// out_dir/frame_NNNNN.png (or .exr) as it completes; a frame's file depends
+// only on the scene and its number, never on the order or the chunking.
+// When a frame fails, the frames in flight are cancelled through `cancel` and
+// RenderFailure is thrown with the failure of the lowest frame number, after
+// all threads have stopped. A `cancel` raised from outside stops the render
+// (frames in flight are abandoned, nothing partial is left) and is reported
+// in the summary.
+RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
+                            const FrameRenderer& renderer, std::atomic<bool>& cancel,
+                            const ProgressFn& progress);
+
+} // namespace pointillo
