@@ -13,7 +13,8 @@ std::string param_detail(PF_ParamIndex index, const PF_ParamDef* def) {
         const std::size_t length =
             end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - def->name)
                            : sizeof(def->name);
-        detail += " " + std::string(def->name, length);
+        detail.push_back(' ');
+        detail.append(def->name, length);
     }
     return detail;
 }

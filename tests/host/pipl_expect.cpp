@@ -10,8 +10,11 @@ namespace pointillo::test {
 namespace {
 
 std::vector<uint8_t> padded_counted(const std::string& text) {
-    std::vector<uint8_t> data{static_cast<uint8_t>(text.size())};
-    data.insert(data.end(), text.begin(), text.end());
+    std::vector<uint8_t> data;
+    data.push_back(static_cast<uint8_t>(text.size()));
+    for (const char c : text) {
+        data.push_back(static_cast<uint8_t>(c));
+    }
     while (data.size() % 4 != 0) {
         data.push_back(0);
     }
@@ -27,7 +30,9 @@ std::vector<uint8_t> le(uint32_t value, int bytes) {
 }
 
 std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
-    a.insert(a.end(), b.begin(), b.end());
+    for (const uint8_t byte : b) {
+        a.push_back(byte);
+    }
     return a;
 }
 
