@@ -3,6 +3,7 @@
 #include "common/limits.h"
 #include "draw/float_math.h"
 #include "draw/mask_sampler.h"
+#include "draw/raster_rows.h"
 #include "frame/settings.h"
 #include "source/source_mask.h"
 
@@ -16,13 +17,8 @@ namespace pointillo {
 namespace {
 
 using draw_math::clamp01;
-using draw_math::hypot_fast;
 
-// Inclusive pixel range along one axis; empty when first > last.
-struct Span {
-    int32_t first = 0;
-    int32_t last = -1;
-};
+using raster::Span;
 
 // Pixels from floor(centre - reach) to ceil(centre + reach), clamped to
 // [0, size - 1]. Compared as floats (in double, exact) before converting, so
@@ -61,35 +57,87 @@ inline float centre_of(int32_t index) {
     return static_cast<float>(index) + 0.5f;
 }
 
-// Distance measure of each shape; Ring is a circle with a hole.
-template <int32_t Shape> inline float shape_distance(float dx, float dy, double dy2) {
-    if constexpr (Shape == dot_shape::kDiamond) {
-        return dx + dy;
-    } else if constexpr (Shape == dot_shape::kSquare) {
-        return dx > dy ? dx : dy;
-    } else {
-        return hypot_fast(dx, dy, dy2);
+// Asks for every cache line of the footprint at once: a dot's rows lie a
+// whole canvas row apart, so otherwise their misses come one after another.
+void prefetch_footprint(const Canvas& canvas, const Footprint& fp) {
+    const int32_t rows = fp.rows.last - fp.rows.first + 1;
+    if (rows > 64) {
+        return; // large dots: the row walk itself streams well enough
+    }
+    const PremultipliedPixel* base = canvas.pixels.data();
+    for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
+        const char* first = reinterpret_cast<const char*>(
+            base + static_cast<ptrdiff_t>(i) * canvas.width + fp.cols.first);
+        const char* last = reinterpret_cast<const char*>(
+            base + static_cast<ptrdiff_t>(i) * canvas.width + fp.cols.last);
+        for (const char* line = first; line <= last + 63; line += 64) {
+            __builtin_prefetch(line, 1);
+        }
     }
 }
 
-// The shared per-pixel walk of a dot: for every pixel of the footprint the
-// edge-ramped coverage (and the ring hole, when asked for) is handed to
-// `paint(pixel, coverage, column, row)`.
-template <int32_t Shape, bool Hole, class Paint>
-void walk_dot(Canvas& canvas, const Footprint& fp, float s, float x, float y, float radius,
-              float inner_radius, Paint paint) {
+// Sets out[k] to the coverage of column c0 + k for columns c0 .. c1: computed
+// on the live columns outside the solid ones, 1 on the solid ones, 0 on the
+// rest. The computed runs go first, since the kernel may write a few entries
+// past a run's end; the constant runs then overwrite any such spill.
+template <raster::Measure M, bool Hole>
+void fill_coverage(float* out, int32_t c0, int32_t c1, const raster::RowSpans& spans,
+                   const raster::RowGeometry& g) {
+    const auto clip = [c0, c1](int32_t a, int32_t b) {
+        return Span{a > c0 ? a : c0, b < c1 ? b : c1};
+    };
+    const auto compute = [out, c0, &g](Span run) {
+        if (!run.empty()) {
+            raster::row_coverage<M, Hole>(out + (run.first - c0), run.first,
+                                          run.last - run.first + 1, g);
+        }
+    };
+    const auto set = [out, c0](Span run, float value) {
+        for (int32_t j = run.first; j <= run.last; ++j) {
+            out[j - c0] = value;
+        }
+    };
+    const Span& live = spans.live;
+    const Span& solid = spans.solid;
+    if (live.empty()) {
+        set(clip(c0, c1), 0.0f);
+        return;
+    }
+    if (solid.empty()) {
+        compute(clip(live.first, live.last));
+    } else {
+        compute(clip(live.first, solid.first - 1));
+        compute(clip(solid.last + 1, live.last));
+        set(clip(solid.first, solid.last), 1.0f);
+    }
+    set(clip(c0, live.first - 1), 0.0f);
+    set(clip(live.last + 1, c1), 0.0f);
+}
+
+// Walks the footprint row by row. Each row's coverage is computed in chunks
+// by the shape's kernel where it is not known beforehand to be exactly 0 or 1,
+// and handed to `paint(pixels, coverage, count, j, i)` with the first pixel's
+// column j and the row i. With SkipZero the columns of coverage 0 are not
+// painted at all: that is right for combining by maximum, where coverage 0
+// never beats a pixel (every canvas these functions produce has alpha >= 0).
+template <raster::Measure M, bool Hole, bool SkipZero, class Paint>
+void walk_footprint(Canvas& canvas, const Footprint& fp, raster::RowGeometry g, float y,
+                    Paint paint) {
+    prefetch_footprint(canvas, fp);
+    const raster::Bounds bounds = raster::dot_bounds<Hole>(g, fp.cols.last);
+    // Room for the kernel's writes past the end of a run.
+    alignas(16) float coverage[raster::kChunk + 4];
     for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
-        const float dy = std::fabs(centre_of(i) - y);
-        const double dy2 = static_cast<double>(dy) * static_cast<double>(dy);
+        g.dy = std::fabs(centre_of(i) - y);
+        g.dy2 = static_cast<double>(g.dy) * static_cast<double>(g.dy);
+        const raster::RowSpans spans = raster::row_spans<M>(g, bounds, fp.cols);
+        const Span range = SkipZero ? spans.live : fp.cols;
         PremultipliedPixel* row = canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
-        for (int32_t j = fp.cols.first; j <= fp.cols.last; ++j) {
-            const float dx = std::fabs(centre_of(j) - x);
-            const float d = shape_distance<Shape>(dx, dy, dy2);
-            float c = clamp01((radius - d) / s + 0.5f);
-            if constexpr (Hole) {
-                c = c * clamp01((d - inner_radius) / s + 0.5f);
-            }
-            paint(row[j], c, j, i);
+        for (int32_t c0 = range.first; c0 <= range.last; c0 += raster::kChunk) {
+            const int32_t left = range.last - c0 + 1;
+            const int32_t count = left < raster::kChunk ? left : raster::kChunk;
+            fill_coverage<M, Hole>(coverage, c0, c0 + count - 1, spans, g);
+            paint(row + c0, coverage, count, c0, i);
         }
     }
 }
@@ -107,39 +155,28 @@ void dispatch_dot(Canvas& canvas, int32_t shape, float s, float x, float y, floa
     if (fp.empty()) {
         return;
     }
+    raster::RowGeometry g;
+    g.x = x;
+    g.radius = radius;
+    g.inner = inner_radius;
+    g.s = s;
+    using raster::Measure;
     const bool hole = inner_radius > 0.0f;
     switch (shape) {
     case dot_shape::kSquare:
-        hole
-            ? walk_dot<dot_shape::kSquare, true>(canvas, fp, s, x, y, radius, inner_radius, paint)
-            : walk_dot<dot_shape::kSquare, false>(canvas, fp, s, x, y, radius, inner_radius, paint);
+        hole ? walk_footprint<Measure::kSquare, true, true>(canvas, fp, g, y, paint)
+             : walk_footprint<Measure::kSquare, false, true>(canvas, fp, g, y, paint);
         break;
     case dot_shape::kDiamond:
-        hole ? walk_dot<dot_shape::kDiamond, true>(canvas, fp, s, x, y, radius, inner_radius, paint)
-             : walk_dot<dot_shape::kDiamond, false>(canvas, fp, s, x, y, radius, inner_radius,
-                                                    paint);
+        hole ? walk_footprint<Measure::kDiamond, true, true>(canvas, fp, g, y, paint)
+             : walk_footprint<Measure::kDiamond, false, true>(canvas, fp, g, y, paint);
         break;
     default:
         // Circle, Ring, and any unknown shape: the circle's distance.
-        hole
-            ? walk_dot<dot_shape::kCircle, true>(canvas, fp, s, x, y, radius, inner_radius, paint)
-            : walk_dot<dot_shape::kCircle, false>(canvas, fp, s, x, y, radius, inner_radius, paint);
+        hole ? walk_footprint<Measure::kCircle, true, true>(canvas, fp, g, y, paint)
+             : walk_footprint<Measure::kCircle, false, true>(canvas, fp, g, y, paint);
         break;
     }
-}
-
-// Combine by maximum: only a strictly larger coverage repaints a pixel, so on
-// a tie the dot drawn first stays. Written as selects so the compiler may
-// vectorise it; a pixel that is not repainted gets its own bits back.
-inline void combine_max(PremultipliedPixel& p, float c, Rgb color) {
-    const bool over = c > p.alpha;
-    const float r = c * color.red;
-    const float g = c * color.green;
-    const float b = c * color.blue;
-    p.alpha = over ? c : p.alpha;
-    p.red = over ? r : p.red;
-    p.green = over ? g : p.green;
-    p.blue = over ? b : p.blue;
 }
 
 // Pixel layouts of the output world, channel order alpha, red, green, blue.
@@ -201,6 +238,16 @@ float effective_softness(float edge_softness) {
     return edge_softness > 0.75f ? edge_softness : 0.75f;
 }
 
+void prefetch_dot(const Canvas& canvas, float x, float y, float radius, float softness) {
+    if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(radius) || !canvas_ok(canvas)) {
+        return;
+    }
+    const Footprint fp = footprint(canvas, x, y, radius + effective_softness(softness));
+    if (!fp.empty()) {
+        prefetch_footprint(canvas, fp);
+    }
+}
+
 void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
               float inner_radius, float opacity, Rgb color) {
     if (!std::isfinite(opacity)) {
@@ -208,8 +255,9 @@ void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, f
     }
     const float s = effective_softness(softness);
     dispatch_dot(canvas, shape, s, x, y, radius, inner_radius,
-                 [opacity, color](PremultipliedPixel& p, float c, int32_t, int32_t) {
-                     combine_max(p, c * opacity, color);
+                 [opacity, color](PremultipliedPixel* pixels, const float* coverage, int32_t count,
+                                  int32_t, int32_t) {
+                     raster::paint_max_row(pixels, coverage, count, opacity, color);
                  });
 }
 
@@ -218,16 +266,21 @@ void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, flo
                      Rgb dot_color) {
     const MaskSampler sampler = make_mask_sampler(mask);
     const float s = effective_softness(softness);
-    dispatch_dot(canvas, shape, s, x, y, radius, inner_radius,
-                 [&sampler, match_source_colors, dot_color](PremultipliedPixel& p, float c,
-                                                            int32_t j, int32_t i) {
-                     // Canvas and mask share origin and pixel grid.
-                     const int64_t index = (j < sampler.width && i < sampler.height)
-                                               ? static_cast<int64_t>(i) * sampler.width + j
-                                               : -1;
-                     const Rgb color = match_source_colors ? mask_color(sampler, index) : dot_color;
-                     combine_max(p, c * mask_coverage(sampler, index), color);
-                 });
+    dispatch_dot(
+        canvas, shape, s, x, y, radius, inner_radius,
+        [&sampler, match_source_colors, dot_color](PremultipliedPixel* pixels,
+                                                   const float* coverage, int32_t count, int32_t j0,
+                                                   int32_t i) {
+            for (int32_t k = 0; k < count; ++k) {
+                // Canvas and mask share origin and pixel grid.
+                const int32_t j = j0 + k;
+                const int64_t index = (j < sampler.width && i < sampler.height)
+                                          ? static_cast<int64_t>(i) * sampler.width + j
+                                          : -1;
+                const Rgb color = match_source_colors ? mask_color(sampler, index) : dot_color;
+                raster::combine_max(pixels[k], coverage[k] * mask_coverage(sampler, index), color);
+            }
+        });
 }
 
 void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,
@@ -276,25 +329,22 @@ void draw_particles(std::span<const Particle> particles, int32_t width, int32_t 
         const float reach = particle.radius + s;
         const Footprint fp{footprint_span(particle.y, reach, rows),
                            footprint_span(particle.x, reach, cols)};
-        for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
-            const float dy = std::fabs(centre_of(i) - particle.y);
-            const double dy2 = static_cast<double>(dy) * static_cast<double>(dy);
-            PremultipliedPixel* row =
-                canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
-            for (int32_t j = fp.cols.first; j <= fp.cols.last; ++j) {
-                const float dx = std::fabs(centre_of(j) - particle.x);
-                const float d = hypot_fast(dx, dy, dy2);
-                const float u =
-                    clamp01(clamp01((particle.radius - d) / s + 0.5f) * particle.opacity);
-                // Over operator on premultiplied pixels: particles accumulate.
-                const float keep = 1.0f - u;
-                PremultipliedPixel& p = row[j];
-                p.alpha = u + p.alpha * keep;
-                p.red = p.red * keep + u * particle.red;
-                p.green = p.green * keep + u * particle.green;
-                p.blue = p.blue * keep + u * particle.blue;
-            }
+        if (fp.empty()) {
+            continue;
         }
+        raster::RowGeometry g;
+        g.x = particle.x;
+        g.radius = particle.radius;
+        g.s = s;
+        const Rgb color{particle.red, particle.green, particle.blue};
+        const float opacity = particle.opacity;
+        // Particles are always circles; they accumulate by the over operator.
+        walk_footprint<raster::Measure::kCircle, false, false>(
+            canvas, fp, g, particle.y,
+            [opacity, color](PremultipliedPixel* pixels, const float* coverage, int32_t count,
+                             int32_t, int32_t) {
+                raster::paint_over_row(pixels, coverage, count, opacity, color);
+            });
     }
 }
 

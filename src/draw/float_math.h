@@ -49,14 +49,15 @@ inline float min_f(float v, float hi) {
 // float precision close to 0x10000000), and there we ask the library. The
 // margin is thousands of ulps wide, so the fast path never needs the library
 // to be correctly rounded. `dy2` is double(dy) squared.
+constexpr uint32_t kHypotMargin = 1u << 12; // in double ulps, either side of the midpoint
+
 inline float hypot_fast(float dx, float dy, double dy2) {
     const double dxd = static_cast<double>(dx);
     const double r = std::sqrt(dxd * dxd + dy2);
-    constexpr uint32_t kMargin = 1u << 12;
     const uint32_t low = static_cast<uint32_t>(std::bit_cast<uint64_t>(r)) & 0x1FFFFFFFu;
-    // The plain form: |low - 0x10000000| < kMargin, or r so small that float
+    // The plain form: |low - 0x10000000| < margin, or r so small that float
     // rounding happens at a subnormal position.
-    if (low - (0x10000000u - kMargin) < 2u * kMargin || (r < 0x1p-120 && r != 0.0)) {
+    if (low - (0x10000000u - kHypotMargin) < 2u * kHypotMargin || (r < 0x1p-120 && r > 0.0)) {
         return hypot_f(dx, dy);
     }
     return static_cast<float>(r);

@@ -149,31 +149,49 @@ TEST(DotCoverage, SmallestDotLightsCentresWithinFiveEighths) {
     EXPECT_EQ(pixel(far, 2, 2).alpha, 0.0f);
 }
 
-// Seeded awkward radii and sub-pixel centres, partly outside the canvas, for
-// every shape with and without a hole: every pixel of the canvas must equal
-// the definition bit for bit (footprint clipping and the fast distance
-// included).
+// A canvas already holding seeded pixels (alpha below 0.9, straight colour
+// premultiplied), so that combining with what is there is checked too.
+Canvas seeded_canvas(int32_t width, int32_t height, uint32_t seed) {
+    Canvas canvas = blank(width, height);
+    for (size_t k = 0; k < canvas.pixels.size(); ++k) {
+        const uint32_t n = seed + static_cast<uint32_t>(k) * 4u;
+        const float a = rand01(n) < 0.5f ? 0.0f : rand01(n + 1) * 0.9f;
+        canvas.pixels[k] = {a, a * rand01(n + 2), a * rand01(n + 3), a * 0.5f};
+    }
+    return canvas;
+}
+
+// Seeded awkward radii (negative, sub-pixel, wider than one 256-column run),
+// softness and sub-pixel centres, partly outside the canvas, for every shape
+// with and without a hole, over existing pixels: every pixel must equal the
+// definition bit for bit (footprint clipping, the fast distance and the
+// shortcuts for pixels known to be 0 or 1 included).
 TEST(DotCoverage, MatchesDefinitionEverywhere) {
-    const float radii[] = {0.25f, 0.3f, 0.5f, 0.70710677f, 1.0f, 1.49f, 2.5f, 3.33f, 7.77f, 12.01f};
+    const float radii[] = {-1.0f, 0.25f, 0.3f,  0.5f,   0.70710677f, 1.0f,  1.49f,
+                           2.5f,  3.33f, 7.77f, 12.01f, 25.5f,       60.3f, 170.2f};
+    constexpr int32_t kW = 300;
+    constexpr int32_t kH = 48;
     const Rgb color{0.2f, 0.4f, 0.6f};
-    const float opacity = 0.8f;
     int case_index = 0;
     for (int32_t shape = 1; shape <= 4; ++shape) {
         for (const float radius : radii) {
             for (int k = 0; k < 6; ++k, ++case_index) {
-                const uint32_t seed = static_cast<uint32_t>(case_index) * 4u;
-                const float x = rand01(seed) * 48.0f - 4.0f; // may leave the canvas
-                const float y = rand01(seed + 1) * 38.0f - 4.0f;
-                const float s = 0.75f + rand01(seed + 2) * 2.0f;
+                const uint32_t seed = static_cast<uint32_t>(case_index) * 8u;
+                const float x = rand01(seed) * (kW + 8.0f) - 4.0f; // may leave the canvas
+                const float y = rand01(seed + 1) * (kH + 8.0f) - 4.0f;
+                const float s =
+                    k % 3 == 0 ? 0.75f + rand01(seed + 2) * 30.0f : 0.75f + rand01(seed + 2) * 2.0f;
                 const float inner = shape == dot_shape::kRing ? radius * rand01(seed + 3) : 0.0f;
-                Canvas canvas = blank(40, 30);
+                const float opacity = k == 5 ? 1.0f : 0.3f + rand01(seed + 4) * 0.7f;
+                Canvas canvas = seeded_canvas(kW, kH, seed);
+                const Canvas before = canvas;
                 draw_dot(canvas, shape, s, x, y, radius, inner, opacity, color);
-                for (int32_t i = 0; i < 30; ++i) {
-                    for (int32_t j = 0; j < 40; ++j) {
+                for (int32_t i = 0; i < kH; ++i) {
+                    for (int32_t j = 0; j < kW; ++j) {
                         const float c =
                             oracle_coverage(shape, s, x, y, radius, inner, j, i) * opacity;
-                        PremultipliedPixel want{};
-                        if (c > 0.0f) {
+                        PremultipliedPixel want = pixel(before, j, i);
+                        if (c > want.alpha) {
                             want = {c, c * color.red, c * color.green, c * color.blue};
                         }
                         const PremultipliedPixel& got = pixel(canvas, j, i);
@@ -185,6 +203,52 @@ TEST(DotCoverage, MatchesDefinitionEverywhere) {
                 }
             }
         }
+    }
+}
+
+// Seeded particles of every size, opacity and colour (some out of range) over
+// existing pixels, against the over operator applied over each particle's
+// footprint as defined.
+TEST(Particles, MatchDefinitionEverywhere) {
+    constexpr int32_t kW = 64;
+    constexpr int32_t kH = 48;
+    for (uint32_t trial = 0; trial < 20; ++trial) {
+        std::vector<Particle> particles;
+        for (uint32_t n = 0; n < 60; ++n) {
+            const uint32_t b = trial * 1000u + n * 8u;
+            particles.push_back({rand01(b) * 72.0f - 4.0f, rand01(b + 1) * 56.0f - 4.0f,
+                                 rand01(b + 2) * 9.0f - 0.5f, rand01(b + 3) * 1.7f - 0.2f,
+                                 rand01(b + 4) * 2.0f - 0.5f, rand01(b + 5), rand01(b + 6)});
+        }
+        const float s = 0.75f + static_cast<float>(trial % 4) * 1.3f;
+        Canvas got = seeded_canvas(kW, kH, trial);
+        Canvas want = got;
+        draw_particles(particles, kW, kH, s, got);
+        for (const Particle& p : particles) {
+            if (p.radius <= 0.01f || p.opacity <= 0.0f) {
+                continue;
+            }
+            const float reach = p.radius + s;
+            const int32_t i0 = std::max(0, static_cast<int32_t>(std::floor(p.y - reach)));
+            const int32_t i1 = std::min(kH - 1, static_cast<int32_t>(std::ceil(p.y + reach)));
+            const int32_t j0 = std::max(0, static_cast<int32_t>(std::floor(p.x - reach)));
+            const int32_t j1 = std::min(kW - 1, static_cast<int32_t>(std::ceil(p.x + reach)));
+            for (int32_t i = i0; i <= i1; ++i) {
+                for (int32_t j = j0; j <= j1; ++j) {
+                    const float d = static_cast<float>(
+                        std::hypot(static_cast<double>(static_cast<float>(j) + 0.5f - p.x),
+                                   static_cast<double>(static_cast<float>(i) + 0.5f - p.y)));
+                    const float u = std::clamp(
+                        std::clamp((p.radius - d) / s + 0.5f, 0.0f, 1.0f) * p.opacity, 0.0f, 1.0f);
+                    PremultipliedPixel& w = want.pixels[static_cast<size_t>(i * kW + j)];
+                    w.alpha = u + w.alpha * (1.0f - u);
+                    w.red = w.red * (1.0f - u) + u * p.red;
+                    w.green = w.green * (1.0f - u) + u * p.green;
+                    w.blue = w.blue * (1.0f - u) + u * p.blue;
+                }
+            }
+        }
+        ASSERT_TRUE(test::same_pixels(got, want)) << "trial " << trial;
     }
 }
 
