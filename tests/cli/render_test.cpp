@@ -1,0 +1,273 @@
+// Frames rendered on several threads, in chunks, resumed or cancelled must
+// leave exactly the files a plain sequential render leaves.
+
+#include "cli/effect_bridge.h"
+#include "cli/errors.h"
+#include "cli/files.h"
+#include "cli/frame_file.h"
+#include "cli/render.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace pointillo {
+namespace {
+
+using testing_support::file_names;
+using testing_support::read_bytes;
+using testing_support::TempDir;
+
+PreparedScene small_scene(PixelDepth depth) {
+    PreparedScene scene;
+    scene.width = 9;
+    scene.height = 5;
+    scene.frame_count = 40;
+    scene.depth = depth;
+    return scene;
+}
+
+// A frame whose every sample depends on the frame number.
+ArgbImage patterned_frame(const PreparedScene& scene, int32_t frame) {
+    ArgbImage image = make_argb_image(scene.width, scene.height, scene.depth);
+    const size_t count = static_cast<size_t>(scene.width) * static_cast<size_t>(scene.height) * 4;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t v = static_cast<uint32_t>(frame) * 2654435761u + static_cast<uint32_t>(i);
+        switch (scene.depth) {
+        case PixelDepth::k8:
+            image.samples8[i] = static_cast<uint8_t>(v >> 7);
+            break;
+        case PixelDepth::k16:
+            image.samples16[i] = static_cast<uint16_t>((v >> 5) % 32769);
+            break;
+        case PixelDepth::k32:
+            image.samples32[i] = static_cast<float>(v % 1000) / 999.0f;
+            break;
+        }
+    }
+    return image;
+}
+
+ArgbImage patterned(const PreparedScene& scene, int32_t frame, const std::atomic<bool>&) {
+    return patterned_frame(scene, frame);
+}
+
+RenderJob job_for(const TempDir& dir, int32_t first, int32_t last, int32_t jobs) {
+    RenderJob job;
+    job.frames = FrameRange{first, last};
+    job.out_dir = dir.path;
+    job.jobs = jobs;
+    return job;
+}
+
+void expect_same_files(const TempDir& a, const TempDir& b, const char* what) {
+    const auto names = file_names(a.path);
+    ASSERT_EQ(names, file_names(b.path)) << what;
+    for (const std::string& name : names) {
+        EXPECT_EQ(read_bytes(a / name), read_bytes(b / name)) << what << ": " << name;
+    }
+}
+
+TEST(Render, AnyChunkingAndThreadCountGiveTheSameBytes) {
+    for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
+        const PreparedScene scene = small_scene(depth);
+        std::atomic<bool> cancel{false};
+        const TempDir sequential;
+        const RenderSummary summary =
+            render_frames(scene, job_for(sequential, 0, 23, 1), patterned, cancel, nullptr);
+        EXPECT_EQ(summary.rendered, 24);
+        EXPECT_FALSE(summary.cancelled);
+        ASSERT_EQ(file_names(sequential.path).size(), 24u);
+
+        const TempDir parallel;
+        render_frames(scene, job_for(parallel, 0, 23, 5), patterned, cancel, nullptr);
+        expect_same_files(sequential, parallel, "five threads");
+
+        // Uneven chunks, last first, each on its own thread count.
+        const TempDir chunked;
+        const FrameRange chunks[] = {{17, 23}, {4, 16}, {0, 0}, {1, 3}};
+        int32_t threads = 1;
+        for (const FrameRange& chunk : chunks) {
+            render_frames(scene, job_for(chunked, chunk.first, chunk.last, threads++), patterned,
+                          cancel, nullptr);
+        }
+        expect_same_files(sequential, chunked, "chunks");
+    }
+}
+
+TEST(Render, FramesLandUnderTheirOwnNumbers) {
+    const PreparedScene scene = small_scene(PixelDepth::k8);
+    std::atomic<bool> cancel{false};
+    const TempDir dir;
+    render_frames(scene, job_for(dir, 5, 8, 3), patterned, cancel, nullptr);
+    EXPECT_EQ(file_names(dir.path),
+              (std::vector<std::string>{"frame_00005.png", "frame_00006.png", "frame_00007.png",
+                                        "frame_00008.png"}));
+    EXPECT_EQ(read_bytes(dir / "frame_00007.png"),
+              encode_frame_file(patterned_frame(scene, 7), std::nullopt));
+}
+
+TEST(Render, ResumeRendersOnlyTheMissingFrames) {
+    const PreparedScene scene = small_scene(PixelDepth::k8);
+    std::atomic<bool> cancel{false};
+    const TempDir dir;
+    render_frames(scene, job_for(dir, 0, 9, 2), patterned, cancel, nullptr);
+    std::filesystem::remove(dir / "frame_00003.png");
+    std::filesystem::remove(dir / "frame_00009.png");
+    testing_support::write_text(dir / "frame_00004.png", "kept as it is");
+
+    std::mutex mutex;
+    std::set<int32_t> rendered;
+    const FrameRenderer counting = [&](const PreparedScene& s, int32_t frame,
+                                       const std::atomic<bool>& c) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex);
+            rendered.insert(frame);
+        }
+        return patterned(s, frame, c);
+    };
+    RenderJob job = job_for(dir, 0, 9, 3);
+    job.resume = true;
+    const RenderSummary summary = render_frames(scene, job, counting, cancel, nullptr);
+    EXPECT_EQ(rendered, (std::set<int32_t>{3, 9}));
+    EXPECT_EQ(summary.rendered, 2);
+    EXPECT_EQ(summary.skipped, 8);
+    EXPECT_EQ(file_names(dir.path).size(), 10u);
+    EXPECT_EQ(testing_support::read_bytes(dir / "frame_00004.png").size(), 13u);
+
+    // Without --resume every frame is written again.
+    rendered.clear();
+    job.resume = false;
+    render_frames(scene, job, counting, cancel, nullptr);
+    EXPECT_EQ(rendered.size(), 10u);
+    EXPECT_EQ(read_bytes(dir / "frame_00004.png"),
+              encode_frame_file(patterned_frame(scene, 4), std::nullopt));
+}
+
+TEST(Render, AFailingFrameStopsTheRenderWithTheEffectsMessage) {
+    const PreparedScene scene = small_scene(PixelDepth::k8);
+    const FrameRenderer failing = [](const PreparedScene& s, int32_t frame,
+                                     const std::atomic<bool>& cancel) {
+        if (frame == 6) {
+            throw EffectError("Pointillo: Output exceeds the supported 64 megapixels");
+        }
+        return patterned(s, frame, cancel);
+    };
+    {
+        std::atomic<bool> cancel{false};
+        const TempDir dir;
+        try {
+            render_frames(scene, job_for(dir, 0, 20, 1), failing, cancel, nullptr);
+            FAIL() << "no failure reported";
+        } catch (const RenderFailure& e) {
+            EXPECT_STREQ(e.what(),
+                         "frame 6: Pointillo: Output exceeds the supported 64 megapixels");
+        }
+        // In order on one thread: frames before the failure are written, none after.
+        EXPECT_EQ(file_names(dir.path).size(), 6u);
+        EXPECT_FALSE(std::filesystem::exists(dir / "frame_00006.png"));
+    }
+    {
+        std::atomic<bool> cancel{false};
+        const TempDir dir;
+        EXPECT_THROW(render_frames(scene, job_for(dir, 0, 39, 4), failing, cancel, nullptr),
+                     RenderFailure);
+        EXPECT_FALSE(std::filesystem::exists(dir / "frame_00006.png"));
+        EXPECT_LT(file_names(dir.path).size(), 40u);
+        for (const std::string& name : file_names(dir.path)) {
+            EXPECT_EQ(name.rfind("frame_", 0), 0u) << "left behind: " << name;
+        }
+    }
+}
+
+TEST(Render, TheLowestFailingFrameIsReported) {
+    const PreparedScene scene = small_scene(PixelDepth::k8);
+    // Frames 2 and 3 both fail, each only once both have started, so both
+    // failures are always recorded whatever the scheduling.
+    std::atomic<int> started{0};
+    const FrameRenderer failing = [&](const PreparedScene& s, int32_t frame,
+                                      const std::atomic<bool>& cancel) {
+        if (frame == 2 || frame == 3) {
+            ++started;
+            while (started.load() < 2) {
+                std::this_thread::yield();
+            }
+            throw EffectError("broken " + std::to_string(frame));
+        }
+        return patterned(s, frame, cancel);
+    };
+    std::atomic<bool> cancel{false};
+    const TempDir dir;
+    RenderJob job = job_for(dir, 2, 3, 2);
+    try {
+        render_frames(scene, job, failing, cancel, nullptr);
+        FAIL() << "no failure reported";
+    } catch (const RenderFailure& e) {
+        EXPECT_STREQ(e.what(), "frame 2: broken 2");
+    }
+}
+
+TEST(Render, CancelStopsCleanlyAndFramesInFlightAreDropped) {
+    const PreparedScene scene = small_scene(PixelDepth::k8);
+    std::atomic<bool> cancel{false};
+    std::atomic<int> waiting{0};
+    // Frame 5 plays Ctrl-C once three other frames are in flight; they see
+    // the flag through their abort poll and give up.
+    const FrameRenderer renderer = [&](const PreparedScene& s, int32_t frame,
+                                       const std::atomic<bool>& flag) -> ArgbImage {
+        if (frame < 5) {
+            return patterned(s, frame, flag);
+        }
+        if (frame == 5) {
+            while (waiting.load() < 3) {
+                std::this_thread::yield();
+            }
+            cancel.store(true);
+            throw RenderCancelled();
+        }
+        ++waiting;
+        while (!flag.load()) {
+            std::this_thread::yield();
+        }
+        throw RenderCancelled();
+    };
+    const TempDir dir;
+    RenderJob job = job_for(dir, 0, 30, 4);
+    int32_t last_done = 0;
+    const RenderSummary summary = render_frames(scene, job, renderer, cancel,
+                                                [&](int32_t done, int32_t) { last_done = done; });
+    EXPECT_TRUE(summary.cancelled);
+    EXPECT_EQ(summary.rendered, 5);
+    EXPECT_EQ(last_done, 5);
+    EXPECT_EQ(file_names(dir.path).size(), 5u) << "only whole frames, no temporary files";
+}
+
+TEST(Render, ProgressCountsEveryFrame) {
+    const PreparedScene scene = small_scene(PixelDepth::k8);
+    std::atomic<bool> cancel{false};
+    const TempDir dir;
+    std::vector<int32_t> seen;
+    render_frames(scene, job_for(dir, 0, 9, 3), patterned, cancel,
+                  [&](int32_t done, int32_t total) {
+                      EXPECT_EQ(total, 10);
+                      seen.push_back(done);
+                  });
+    EXPECT_EQ(seen, (std::vector<int32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+}
+
+TEST(AtomicWrite, ReplacesWholeFilesAndLeavesNoTemporaryFile) {
+    const TempDir dir;
+    testing_support::write_text(dir / "frame.png", "old contents that are longer");
+    const std::vector<uint8_t> bytes = {1, 2, 3};
+    write_file_atomically(dir / "frame.png", bytes);
+    EXPECT_EQ(read_bytes(dir / "frame.png"), bytes);
+    EXPECT_EQ(file_names(dir.path), std::vector<std::string>{"frame.png"});
+
+    EXPECT_THROW(write_file_atomically(dir / "absent" / "frame.png", bytes), RenderFailure);
+    EXPECT_EQ(file_names(dir.path), std::vector<std::string>{"frame.png"});
+}
+
+} // namespace
+} // namespace pointillo
