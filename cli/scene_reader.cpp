@@ -426,7 +426,9 @@ std::vector<ParamTrack> read_params(const Reader& r, const Json& object,
     }
     std::vector<ParamTrack> tracks;
     for (const auto& [name, value] : object.items()) {
-        const std::string field = field_path(path, name);
+        // Parameter names are always bracketed: most hold spaces, and the
+        // few that do not read the same way.
+        const std::string field = path + "[" + json_quoted(name) + "]";
         const auto it = std::find_if(params.begin(), params.end(),
                                      [&](const EffectParam& p) { return p.name == name; });
         if (it == params.end() || it->kind == ParamKind::GroupEnd) {
