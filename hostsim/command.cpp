@@ -1,6 +1,10 @@
 #include "hostsim/command.h"
 
+#include "hostsim/frame.h"
+
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace hostsim {
 namespace {
@@ -29,7 +33,8 @@ PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_ti
     }
     const std::string detail = std::to_string(index) + " at " + std::to_string(what_time) + "/" +
                                std::to_string(time_scale) + " step " + std::to_string(time_step);
-    return context->host->call("checkout_param", detail, [&]() -> PF_Err {
+    Host& host = *context->host;
+    return host.call("checkout_param", detail, [&]() -> PF_Err {
         Instance* instance = context->instance;
         if (param == nullptr || instance == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -37,8 +42,21 @@ PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_ti
         if (index < 0 || index >= instance->param_count()) {
             return PF_Err_INVALID_INDEX;
         }
-        *param = instance->value(index);
+        // The same record may not be checked out twice without a check-in.
+        if (context->params_out.count(param) != 0) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        *param = instance->param_at(index, what_time, time_scale);
+        context->params_out.emplace(param, index);
         ++context->param_checkouts;
+        context->max_param_checkouts =
+            std::max(context->max_param_checkouts, context->param_checkouts);
+        if (context->frame != nullptr) {
+            FrameResult& result = *context->frame->result;
+            result.max_param_checkouts =
+                std::max(result.max_param_checkouts, context->param_checkouts);
+        }
+        host.note_resource(Resource::kParam, 1, param_detail(index, &instance->definition(index)));
         return PF_Err_NONE;
     });
 }
@@ -48,11 +66,18 @@ PF_Err checkin_param(PF_ProgPtr effect_ref, PF_ParamDef* param) {
     if (context == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    return context->host->call("checkin_param", param_detail(-1, param), [&]() -> PF_Err {
-        if (param == nullptr || context->param_checkouts <= 0) {
+    // Only a record checked out in this command, and not yet checked in.
+    auto out = context->params_out.find(param);
+    const PF_ParamIndex index = out != context->params_out.end() ? out->second : -1;
+    Host& host = *context->host;
+    return host.call("checkin_param", param_detail(index, param), [&]() -> PF_Err {
+        if (param == nullptr || out == context->params_out.end()) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
+        context->params_out.erase(out);
         --context->param_checkouts;
+        host.note_resource(Resource::kParam, -1,
+                           param_detail(index, &context->instance->definition(index)));
         return PF_Err_NONE;
     });
 }
@@ -76,7 +101,18 @@ PF_Err abort_check(PF_ProgPtr effect_ref) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("abort", "", [&] { return host.abort_code(); });
+    // A frame counts its polls even when a fault answers in the host's place.
+    FrameState* frame = context->frame;
+    const int64_t poll = frame != nullptr ? ++frame->abort_polls : 0;
+    if (frame != nullptr) {
+        frame->result->abort_polls = poll;
+    }
+    return host.call("abort", "", [&]() -> PF_Err {
+        if (frame != nullptr && frame->request->abort) {
+            return frame->request->abort(poll);
+        }
+        return host.abort_code();
+    });
 }
 
 PF_Err progress(PF_ProgPtr effect_ref, A_long current, A_long total) {
@@ -113,6 +149,39 @@ A_Err record_registration(PF_PluginDataPtr in_ptr, const A_u_char* name, const A
             kind, api_major, api_minor, reserved_info, host_text(support_url)});
         return 0;
     });
+}
+
+// Commands whose parameter array holds the values at current_time.
+bool gets_values_at_time(PF_Cmd cmd) {
+    return cmd == PF_Cmd_USER_CHANGED_PARAM || cmd == PF_Cmd_UPDATE_PARAMS_UI ||
+           cmd == PF_Cmd_SMART_PRE_RENDER || cmd == PF_Cmd_SMART_RENDER;
+}
+
+// Commands after which the host takes the values the module changed.
+bool applies_changes(PF_Cmd cmd) {
+    return cmd == PF_Cmd_USER_CHANGED_PARAM || cmd == PF_Cmd_UPDATE_PARAMS_UI;
+}
+
+void apply_change(Instance& instance, int32_t index, const PF_ParamDef& def,
+                  const PF_InData& in_data) {
+    ParamValue value;
+    switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+        value.number = def.u.fs_d.value;
+        break;
+    case PF_Param_POPUP:
+        value.number = def.u.pd.value;
+        break;
+    case PF_Param_CHECKBOX:
+        value.number = def.u.bd.value;
+        break;
+    case PF_Param_COLOR:
+        value.color = def.u.cd.value;
+        break;
+    default:
+        return; // layers, buttons and groups do not change through the array
+    }
+    instance.set_value_at(index, in_data.current_time, in_data.time_scale, value);
 }
 
 } // namespace
@@ -158,9 +227,45 @@ PF_Err send_command(Host& host, const Module& module, Instance* instance, PF_Cmd
     io.in_data.pica_basicP = host.basic_suite();
     io.in_data.num_params = instance != nullptr ? instance->param_count() : 0;
     reset_out_fields(io.out_data);
-    PF_ParamDef** params =
-        io.params ? *io.params : (instance != nullptr ? instance->param_array() : nullptr);
-    return module.effect_main()(cmd, &io.in_data, &io.out_data, params, io.output, io.extra);
+    scope.context().frame = io.frame;
+    if (io.params || instance == nullptr || !gets_values_at_time(cmd)) {
+        PF_ParamDef** params =
+            io.params ? *io.params : (instance != nullptr ? instance->param_array() : nullptr);
+        return module.effect_main()(cmd, &io.in_data, &io.out_data, params, io.output, io.extra);
+    }
+
+    // The values at current_time, copies the module may change; no change
+    // flags set on the way in.
+    std::vector<PF_ParamDef> values;
+    values.reserve(static_cast<std::size_t>(instance->param_count()));
+    for (int32_t index = 0; index < instance->param_count(); ++index) {
+        values.push_back(instance->param_at(index, io.in_data.current_time, io.in_data.time_scale));
+        values.back().uu.change_flags = 0;
+    }
+    std::vector<PF_ParamDef*> pointers;
+    for (PF_ParamDef& value : values) {
+        pointers.push_back(&value);
+    }
+    const PF_Err err =
+        module.effect_main()(cmd, &io.in_data, &io.out_data, pointers.data(), io.output, io.extra);
+    if (applies_changes(cmd)) {
+        for (int32_t index = 1; index < instance->param_count(); ++index) {
+            const PF_ParamDef& def = values[static_cast<std::size_t>(index)];
+            if ((def.uu.change_flags & PF_ChangeFlag_CHANGED_VALUE) != 0) {
+                apply_change(*instance, index, def, io.in_data);
+            }
+        }
+    }
+    return err;
+}
+
+PF_Err user_changed_param(Host& host, const Module& module, Instance& instance, PF_ParamIndex index,
+                          CommandIo& io) {
+    PF_UserChangedParamExtra extra{index};
+    io.extra = &extra;
+    const PF_Err err = send_command(host, module, &instance, PF_Cmd_USER_CHANGED_PARAM, io);
+    io.extra = nullptr;
+    return err;
 }
 
 RegistrationResult register_module(Host& host, const Module& module) {

@@ -28,6 +28,9 @@ struct CommandIo {
     std::optional<PF_ParamDef**> params;
     PF_LayerDef* output = nullptr;
     void* extra = nullptr;
+    // The frame a smart pre-render or render command belongs to (render_frame
+    // sets it); the smart callbacks refuse to work without one.
+    FrameState* frame = nullptr;
 };
 
 // Sends `cmd` to the module's EffectMain, as the host would: fills the
@@ -35,8 +38,20 @@ struct CommandIo {
 // command) and pica_basicP of io.in_data, resets out_flags, out_flags2 and
 // return_msg, and returns EffectMain's result. Safe to call from several
 // threads at once, each with its own CommandIo.
+//
+// Unless io.params is set, the parameter-UI and render commands get copies of
+// the instance's values at current_time (change flags cleared); after
+// PF_Cmd_USER_CHANGED_PARAM and PF_Cmd_UPDATE_PARAMS_UI the host takes every
+// value whose `uu.change_flags` has PF_ChangeFlag_CHANGED_VALUE (a keyframed
+// parameter gets a key at current_time). Other commands get the instance's
+// value records themselves.
 PF_Err send_command(Host& host, const Module& module, Instance* instance, PF_Cmd cmd,
                     CommandIo& io);
+
+// Sends PF_Cmd_USER_CHANGED_PARAM for parameter `index` at io.in_data's time
+// (io.extra is set to the command's PF_UserChangedParamExtra).
+PF_Err user_changed_param(Host& host, const Module& module, Instance& instance, PF_ParamIndex index,
+                          CommandIo& io);
 
 // One call of the registration callback.
 struct Registration {

@@ -11,15 +11,19 @@
 // functions never throw; they return codes.
 
 #include "host/ae_sdk.h"
+#include "hostsim/world.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -27,6 +31,7 @@ namespace hostsim {
 
 class Host;
 class Instance;
+struct FrameState;
 
 // Codes of the basic suite (SPErr), as four characters.
 inline constexpr SPErr kSuiteNotFound = 0x53214664; // 'S!Fd'
@@ -70,7 +75,58 @@ struct CommandContext {
     Host* host = nullptr;
     Instance* instance = nullptr; // null for commands without an effect instance
     PF_Cmd cmd = -1;
-    int64_t param_checkouts = 0; // parameters checked out and not yet checked in
+    int64_t param_checkouts = 0;     // parameters checked out and not yet checked in
+    int64_t max_param_checkouts = 0; // the most that were out at once
+    // Checked-out parameter records by the address the effect passed.
+    std::map<const PF_ParamDef*, PF_ParamIndex> params_out;
+    FrameState* frame = nullptr; // the frame a render command belongs to
+};
+
+// The kinds of host resource a module takes and must give back.
+enum class Resource {
+    kParam,         // checkout_param without checkin_param
+    kLayerPixels,   // checkout_layer_pixels without checkin_layer_pixels
+    kStream,        // AEGP stream references not disposed
+    kStreamValue,   // AEGP_GetNewStreamValue without AEGP_DisposeStreamValue
+    kEffectRef,     // AEGP_GetNewEffectForEffect without AEGP_DisposeEffect
+    kPreRenderData, // pre-render data adopted and not yet deleted
+    kWorld          // PF_NewWorld without PF_DisposeWorld
+};
+
+// A layer of the project: an image with a full-resolution size. The host
+// hands the effect its pixels at the render's depth and downsample.
+struct LayerRequest {
+    int32_t depth = 8; // 8, 16 or 32
+    PF_RationalScale downsample_x{1, 1};
+    PF_RationalScale downsample_y{1, 1};
+    int32_t width = 0; // ceil(ref_width x downsample_x): what to produce
+    int32_t height = 0;
+};
+
+struct Layer {
+    int32_t ref_width = 0; // full-resolution size, 1 to 30000 each
+    int32_t ref_height = 0;
+    // Produces the pixels for a request (premultiplied, at request.depth,
+    // request.width x request.height). Called at most once per depth and
+    // downsample, possibly on a render thread. Pixels supplied with
+    // Host::supply_layer_pixels are used without calling it.
+    std::function<LayerPixels(const LayerRequest&)> produce;
+};
+
+// The size of a layer at a downsample: ceil(size x num / den), 0 for a
+// denominator of 0.
+int32_t downsampled(int32_t size, PF_RationalScale scale);
+
+// A layer whose pixels come from a function of full-resolution positions:
+// pixel (x, y) at downsample num/den samples (floor(x x den / num),
+// floor(y x den / num)).
+Layer pattern_layer(int32_t ref_width, int32_t ref_height,
+                    std::function<Argb(int32_t x, int32_t y)> argb);
+
+// What an AEGP stream reference points to.
+struct StreamTarget {
+    Instance* instance = nullptr;
+    PF_ParamIndex index = 0;
 };
 
 // The context of the command running on this thread, or null.
@@ -100,7 +156,9 @@ class CommandScope {
 
 class Host {
   public:
-    // A host offering the basic suite and "AEGP Utility Suite" version 13.
+    // A host offering the basic suite, "AEGP Utility Suite" 13, "PF World
+    // Suite" 2, "AEGP PF Interface Suite" 1, "AEGP Stream Suite" 11, "AEGP
+    // Effect Suite" 5 and "AEGP Dynamic Stream Suite" 5.
     Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -140,12 +198,61 @@ class Host {
     std::vector<std::string> aegp_registrations() const;
 
     // ---- interact callbacks ----
-    // What `abort` answers (0: carry on).
+    // What `abort` answers (0: carry on). A frame's own answer
+    // (FrameRequest::abort) takes precedence.
     void set_abort_code(PF_Err code) { abort_code_.store(code, std::memory_order_relaxed); }
     PF_Err abort_code() const { return abort_code_.load(std::memory_order_relaxed); }
 
     // ---- memory of the basic suite ----
     int64_t blocks_outstanding() const;
+
+    // ---- layers ----
+    // Adds a layer to the project and returns its id (1, 2, ...): what a
+    // layer parameter holds. Sizes outside 1 to 30000 (or a layer without
+    // `produce`) throw std::invalid_argument.
+    int32_t add_layer(Layer layer);
+    // Ready pixels of a layer at a depth and downsample (pixels.depth);
+    // their size must be the downsampled size.
+    void supply_layer_pixels(int32_t layer_id, PF_RationalScale downsample_x,
+                             PF_RationalScale downsample_y, LayerPixels pixels);
+    // The layer's full-resolution size, or nothing for an unknown id (0 too).
+    std::optional<std::pair<int32_t, int32_t>> layer_size(int32_t layer_id) const;
+    // Its pixels for a request, produced on first use; null for an unknown id.
+    std::shared_ptr<const LayerPixels> layer_pixels(int32_t layer_id, const LayerRequest& request);
+
+    // ---- worlds the host made, for PF_GetPixelFormat ----
+    void register_world(const PF_EffectWorld* world, PF_PixelFormat format);
+    void unregister_world(const PF_EffectWorld* world);
+    std::optional<PF_PixelFormat> world_format(const PF_EffectWorld* world) const;
+    // PF_NewWorld's worlds: the module's record `target` describes a world
+    // whose memory the host keeps until dispose_new_world.
+    void adopt_new_world(PF_EffectWorld* target, std::unique_ptr<HostWorld> world);
+    bool dispose_new_world(PF_EffectWorld* target);
+
+    // ---- AEGP objects ----
+    AEGP_EffectRefH new_effect_ref(Instance* instance);
+    Instance* effect_ref_target(AEGP_EffectRefH effect) const; // null unless live
+    bool dispose_effect_ref(AEGP_EffectRefH effect);
+    AEGP_StreamRefH new_stream(Instance* instance, PF_ParamIndex index);
+    std::optional<StreamTarget> stream_target(AEGP_StreamRefH stream) const;
+    bool dispose_stream(AEGP_StreamRefH stream);
+    // Stream values are counted by the stream they came from.
+    void note_stream_value(AEGP_StreamRefH stream);
+    bool dispose_stream_value(AEGP_StreamRefH stream);
+
+    // ---- what the module still holds ----
+    // Adds `delta` to the resources of `kind` taken under the name `what`
+    // (a parameter, a layer, a stream).
+    void note_resource(Resource kind, int64_t delta, const std::string& what);
+    int64_t outstanding(Resource kind) const;
+    // Pre-render data records the host deleted through their deletion function.
+    int64_t pre_render_deletions() const;
+    void note_pre_render_deletion();
+    // "all clean", or every parameter, layer checkout, suite, stream, stream
+    // value, effect reference, pre-render record, world and memory block the
+    // module took and did not give back.
+    std::string outstanding_report() const;
+    bool all_clean() const;
 
     // Runs one host function: counts it, applies a matching fault, runs
     // `work` (which returns the code) and logs the result. Never throws.
@@ -180,6 +287,30 @@ class Host {
     std::vector<std::string> registrations_;
     std::atomic<AEGP_PluginID> plugin_id_{17};
     std::atomic<PF_Err> abort_code_{0};
+
+    struct LayerEntry {
+        Layer layer;
+        std::mutex mutex; // guards `cache` only, never held while producing
+        std::map<std::tuple<int32_t, int32_t, uint32_t, int32_t, uint32_t>,
+                 std::shared_ptr<const LayerPixels>>
+            cache;
+    };
+    std::map<int32_t, std::shared_ptr<LayerEntry>> layers_;
+    std::map<const PF_EffectWorld*, PF_PixelFormat> worlds_;
+    std::map<const PF_EffectWorld*, std::unique_ptr<HostWorld>> new_worlds_;
+
+    // AEGP handles point to cells the host owns, so that a module may read
+    // through them without touching freed memory.
+    struct AegpObject {
+        std::unique_ptr<void*> cell;
+        Resource kind = Resource::kStream;
+        StreamTarget target;
+    };
+    std::map<const void*, AegpObject> aegp_objects_;
+    std::map<const void*, int64_t> stream_values_;
+
+    std::map<Resource, std::map<std::string, int64_t>> resources_;
+    int64_t pre_render_deletions_ = 0;
 };
 
 template <typename Work>
