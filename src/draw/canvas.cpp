@@ -179,24 +179,13 @@ void dispatch_dot(Canvas& canvas, int32_t shape, float s, float x, float y, floa
     }
 }
 
-// Pixel layouts of the output world, channel order alpha, red, green, blue.
-template <class T> struct OutPixel {
-    T alpha;
-    T red;
-    T green;
-    T blue;
-};
-
-inline uint8_t to_8(float v) {
-    return static_cast<uint8_t>(clamp01(v) * 255.0f + 0.5f);
-}
-inline uint16_t to_16(float v) {
-    return static_cast<uint16_t>(clamp01(v) * 32768.0f + 0.5f);
-}
-
-template <class T, class Convert>
+// Writes rows of the output world: the canvas's pixels through
+// `convert_row(in, out, count)`, and transparent pixels (all-zero bits in
+// every depth) where the output reaches beyond the canvas.
+template <class ConvertRow>
 void convert_rows(const PremultipliedPixel* source, int32_t source_width, int32_t source_height,
-                  const PixelView& output, const CancelCheck& cancel, Convert convert) {
+                  const PixelView& output, const CancelCheck& cancel, ptrdiff_t pixel_bytes,
+                  ConvertRow convert_row) {
     const int32_t shared_cols = source_width < output.width ? source_width : output.width;
     for (int32_t i = 0; i < output.height; ++i) {
         if (i % 64 == 0) {
@@ -205,18 +194,12 @@ void convert_rows(const PremultipliedPixel* source, int32_t source_width, int32_
         std::byte* row_bytes = output.data + static_cast<ptrdiff_t>(i) * output.rowbytes;
         int32_t j = 0;
         if (i < source_height) {
-            const PremultipliedPixel* in = source + static_cast<ptrdiff_t>(i) * source_width;
-            for (; j < shared_cols; ++j) {
-                const OutPixel<T> px{convert(in[j].alpha), convert(in[j].red), convert(in[j].green),
-                                     convert(in[j].blue)};
-                std::memcpy(row_bytes + static_cast<ptrdiff_t>(j) * sizeof(px), &px, sizeof(px));
-            }
+            convert_row(source + static_cast<ptrdiff_t>(i) * source_width, row_bytes, shared_cols);
+            j = shared_cols;
         }
         if (j < output.width) {
-            // Outside the canvas the output is transparent; all-zero bits are
-            // zero in every depth.
-            std::memset(row_bytes + static_cast<ptrdiff_t>(j) * sizeof(OutPixel<T>), 0,
-                        static_cast<size_t>(output.width - j) * sizeof(OutPixel<T>));
+            std::memset(row_bytes + j * pixel_bytes, 0,
+                        static_cast<size_t>((output.width - j) * pixel_bytes));
         }
     }
 }
@@ -319,17 +302,29 @@ void draw_particles(std::span<const Particle> particles, int32_t width, int32_t 
     const int32_t cols = width < canvas.width ? width : canvas.width;
     const int32_t rows = height < canvas.height ? height : canvas.height;
     const float s = effective_softness(edge_softness);
-    for (const Particle& particle : particles) {
+    // The footprint of a particle that is drawn at all; false for one that is
+    // skipped (too small, invisible, not finite, or wholly outside).
+    const auto footprint_of = [s, rows, cols](const Particle& p, Footprint& fp) {
         // Written so that a NaN radius or opacity is skipped too.
-        if (!(particle.radius > 0.01f) || !(particle.opacity > 0.0f) ||
-            !std::isfinite(particle.radius) || !std::isfinite(particle.opacity) ||
-            !std::isfinite(particle.x) || !std::isfinite(particle.y)) {
-            continue;
+        if (!(p.radius > 0.01f) || !(p.opacity > 0.0f) || !std::isfinite(p.radius) ||
+            !std::isfinite(p.opacity) || !std::isfinite(p.x) || !std::isfinite(p.y)) {
+            return false;
         }
-        const float reach = particle.radius + s;
-        const Footprint fp{footprint_span(particle.y, reach, rows),
-                           footprint_span(particle.x, reach, cols)};
-        if (fp.empty()) {
+        const float reach = p.radius + s;
+        fp = {footprint_span(p.y, reach, rows), footprint_span(p.x, reach, cols)};
+        return !fp.empty();
+    };
+    // Particles land anywhere: ask for the pixels of the one two places ahead
+    // while this one is drawn.
+    constexpr size_t kLookahead = 2;
+    for (size_t k = 0; k < particles.size(); ++k) {
+        Footprint ahead;
+        if (k + kLookahead < particles.size() && footprint_of(particles[k + kLookahead], ahead)) {
+            prefetch_footprint(canvas, ahead);
+        }
+        const Particle& particle = particles[k];
+        Footprint fp;
+        if (!footprint_of(particle, fp)) {
             continue;
         }
         raster::RowGeometry g;
@@ -359,14 +354,16 @@ void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelC
     switch (output.depth) {
     case PixelDepth::k32:
         // Stored unchanged: over-range colours survive in float output.
-        convert_rows<float>(source, width, height, output, cancel, [](float v) { return v; });
+        convert_rows(source, width, height, output, cancel, 16,
+                     [](const PremultipliedPixel* in, std::byte* out, int32_t count) {
+                         std::memcpy(out, in, static_cast<size_t>(count) * sizeof(*in));
+                     });
         break;
     case PixelDepth::k16:
-        // The host's 16-bit white is 32768.
-        convert_rows<uint16_t>(source, width, height, output, cancel, to_16);
+        convert_rows(source, width, height, output, cancel, 8, raster::convert_row_16);
         break;
     default:
-        convert_rows<uint8_t>(source, width, height, output, cancel, to_8);
+        convert_rows(source, width, height, output, cancel, 4, raster::convert_row_8);
         break;
     }
 }

@@ -11,7 +11,9 @@
 #include "draw/float_math.h"
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -312,6 +314,68 @@ inline void paint_over_row(PremultipliedPixel* row, const float* coverage, int32
         combine_over(row[k], draw_math::clamp01(coverage[k] * opacity), color);
     }
 #endif
+}
+
+// Output conversion of one row. 8 bits: clamp to [0, 1], times 255, plus
+// 0.5, truncated. 16 bits: the same with 32768, the host's white. The clamp
+// sends NaN to 0.
+inline uint8_t to_8(float v) {
+    return static_cast<uint8_t>(draw_math::clamp01(v) * 255.0f + 0.5f);
+}
+inline uint16_t to_16(float v) {
+    return static_cast<uint16_t>(draw_math::clamp01(v) * 32768.0f + 0.5f);
+}
+
+inline void convert_row_8(const PremultipliedPixel* in, std::byte* out, int32_t count) {
+    int32_t k = 0;
+#if POINTILLO_DRAW_SSE2
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 scale = _mm_set1_ps(255.0f);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const auto quantise = [&](const PremultipliedPixel& p) {
+        const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.alpha), zero), one);
+        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
+    };
+    for (; k + 4 <= count; k += 4) {
+        // 0..255 fits both packs without saturating.
+        const __m128i lo = _mm_packs_epi32(quantise(in[k]), quantise(in[k + 1]));
+        const __m128i hi = _mm_packs_epi32(quantise(in[k + 2]), quantise(in[k + 3]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k), _mm_packus_epi16(lo, hi));
+    }
+#endif
+    for (; k < count; ++k) {
+        const uint8_t px[4] = {to_8(in[k].alpha), to_8(in[k].red), to_8(in[k].green),
+                               to_8(in[k].blue)};
+        std::memcpy(out + 4 * k, px, sizeof(px));
+    }
+}
+
+inline void convert_row_16(const PremultipliedPixel* in, std::byte* out, int32_t count) {
+    int32_t k = 0;
+#if POINTILLO_DRAW_SSE2
+    const __m128 zero = _mm_setzero_ps();
+    const __m128 one = _mm_set1_ps(1.0f);
+    const __m128 scale = _mm_set1_ps(32768.0f);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i bias = _mm_set1_epi32(32768);
+    const __m128i flip = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+    // 0..32768 does not fit a signed 16-bit pack: pack q - 32768 and add
+    // 32768 back per 16-bit lane (an xor of the top bit).
+    const auto quantise = [&](const PremultipliedPixel& p) {
+        const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.alpha), zero), one);
+        return _mm_sub_epi32(_mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half)), bias);
+    };
+    for (; k + 2 <= count; k += 2) {
+        const __m128i packed = _mm_packs_epi32(quantise(in[k]), quantise(in[k + 1]));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), _mm_xor_si128(packed, flip));
+    }
+#endif
+    for (; k < count; ++k) {
+        const uint16_t px[4] = {to_16(in[k].alpha), to_16(in[k].red), to_16(in[k].green),
+                                to_16(in[k].blue)};
+        std::memcpy(out + 8 * k, px, sizeof(px));
+    }
 }
 
 } // namespace pointillo::raster

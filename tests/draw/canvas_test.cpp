@@ -632,6 +632,45 @@ TEST(Conversion, FloatStoresValuesUnchanged) {
     EXPECT_TRUE(padding_untouched(wide));
 }
 
+// Seeded values, including the awkward ones (NaN, infinities, negative zero,
+// values just either side of a rounding step), in rows long enough for the
+// wide paths and their tails, against the definition.
+TEST(Conversion, MatchesDefinitionOnSeededValues) {
+    const float awkward[] = {kNaN,       kInf,       -kInf,           -0.0f,
+                             0.0f,       1.0f,       1.0000001f,      0.99999994f,
+                             0.5f / 255, 1.5f / 255, 0.5f / 32768,    2.5f / 32768,
+                             -1e-30f,    1e-30f,     127.5f / 255.0f, 16383.5f / 32768.0f};
+    constexpr int32_t kW = 37;
+    constexpr int32_t kH = 5;
+    Canvas canvas = blank(kW, kH);
+    float* values = &canvas.pixels[0].alpha;
+    for (uint32_t k = 0; k < kW * kH * 4; ++k) {
+        values[k] = k % 3 == 0 ? awkward[(k / 3) % 16] : rand01(k) * 1.4f - 0.2f;
+    }
+    for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16}) {
+        World world = make_world(kW + 3, kH, depth, 5);
+        convert_canvas(canvas, world.view, {});
+        for (int32_t y = 0; y < kH; ++y) {
+            for (int32_t x = 0; x < kW + 3; ++x) {
+                for (int c = 0; c < 4; ++c) {
+                    const float v = x < kW ? values[(y * kW + x) * 4 + c] : 0.0f;
+                    const float clamped = !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f);
+                    if (depth == PixelDepth::k8) {
+                        const auto want = static_cast<uint8_t>(clamped * 255.0f + 0.5f);
+                        ASSERT_EQ(read_channel<uint8_t>(world, x, y, c), want)
+                            << "8 bits, pixel " << x << "," << y << " channel " << c << " v " << v;
+                    } else {
+                        const auto want = static_cast<uint16_t>(clamped * 32768.0f + 0.5f);
+                        ASSERT_EQ(read_channel<uint16_t>(world, x, y, c), want)
+                            << "16 bits, pixel " << x << "," << y << " channel " << c << " v " << v;
+                    }
+                }
+            }
+        }
+        EXPECT_TRUE(padding_untouched(world));
+    }
+}
+
 TEST(Conversion, UnknownDepthIsWrittenAsEightBits) {
     const Canvas canvas = conversion_canvas();
     World world = make_world(3, 2, PixelDepth::k8, 0);
