@@ -383,6 +383,9 @@ FrameResult render_frame(Host& host, const Module& module, Instance& instance,
     if (request.inspect_pre_render) {
         request.inspect_pre_render(pre_output);
     }
+    if (request.pre_render_only) {
+        return result;
+    }
 
     // Render.
     PF_SmartRenderInput render_input;

@@ -52,6 +52,8 @@ struct FrameRequest {
     // Called after a successful pre-render with its output, while the host
     // still holds the pre-render data.
     std::function<void(const PF_PreRenderOutput&)> inspect_pre_render;
+    // Stop after the pre-render (its data is deleted unused).
+    bool pre_render_only = false;
 };
 
 // One checkout_layer call of the pre-render.

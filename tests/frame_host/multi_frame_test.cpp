@@ -1,0 +1,1 @@
+#include "effect_fixture.h"
