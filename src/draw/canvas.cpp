@@ -233,7 +233,9 @@ void prefetch_dot(const Canvas& canvas, float x, float y, float radius, float so
 
 void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
               float inner_radius, float opacity, Rgb color) {
-    if (!std::isfinite(opacity)) {
+    // Without a positive opacity no pixel can be raised: every coverage it
+    // gives is at most 0, and alpha is never below 0.
+    if (!(opacity > 0.0f) || !std::isfinite(opacity)) {
         return;
     }
     const float s = effective_softness(softness);

@@ -6,6 +6,7 @@
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 
@@ -51,20 +52,48 @@ void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
     const MaskSampler target_sampler = make_mask_sampler(target_mask);
     const bool match = working.match_source_colors;
 
+    // One pair ready to draw: its dots and its state.
+    struct Pair {
+        const Dot* source = nullptr;
+        const Dot* target = nullptr;
+        DotState state;
+    };
+    const auto evaluate_pair = [&](int64_t h) {
+        // The smaller cloud's dots spread evenly over the larger's; an empty
+        // side borrows the other side's dot.
+        Pair pair;
+        pair.source = source_count > 0 ? &source_cloud.dots[paired_index(h, source_count, pairs)]
+                                       : &target_cloud.dots[paired_index(h, target_count, pairs)];
+        pair.target = target_count > 0 ? &target_cloud.dots[paired_index(h, target_count, pairs)]
+                                       : pair.source;
+        // The pair index, not the dot, seeds the dot's random values.
+        pair.state =
+            evaluate_dot(*pair.source, *pair.target, working, progress, static_cast<uint32_t>(h));
+        prefetch_dot(canvas, pair.state.x, pair.state.y, pair.state.radius, s);
+        return pair;
+    };
+
+    // Pairs are evaluated a few ahead of drawing, and their pixels asked for
+    // then, so that the memory of a travelling dot is on its way while the
+    // dots before it are drawn. Evaluation is pure: the order changes nothing.
+    constexpr int64_t kAhead = 4;
+    std::array<Pair, kAhead> ahead;
+    for (int64_t h = 0; h < kAhead && h < pairs; ++h) {
+        ahead[static_cast<size_t>(h)] = evaluate_pair(h);
+    }
+
     for (int64_t h = 0; h < pairs; ++h) {
         if (h % 128 == 0) {
             cancel.poll();
         }
-        // The smaller cloud's dots spread evenly over the larger's; an empty
-        // side borrows the other side's dot.
-        const Dot& source_dot = source_count > 0
-                                    ? source_cloud.dots[paired_index(h, source_count, pairs)]
-                                    : target_cloud.dots[paired_index(h, target_count, pairs)];
-        const Dot& target_dot =
-            target_count > 0 ? target_cloud.dots[paired_index(h, target_count, pairs)] : source_dot;
-        // The pair index, not the dot, seeds the dot's random values.
-        const DotState state =
-            evaluate_dot(source_dot, target_dot, working, progress, static_cast<uint32_t>(h));
+        Pair& slot = ahead[static_cast<size_t>(h % kAhead)];
+        const Pair pair = slot;
+        if (h + kAhead < pairs) {
+            slot = evaluate_pair(h + kAhead);
+        }
+        const Dot& source_dot = *pair.source;
+        const Dot& target_dot = *pair.target;
+        const DotState& state = pair.state;
 
         if (state.solid_mask == 0 || state.solid_mask == 1) {
             // Break-apart and settle: the enlarged dots are cut by the mask
