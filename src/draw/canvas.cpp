@@ -60,20 +60,26 @@ inline float centre_of(int32_t index) {
 // Asks for every cache line of the footprint at once: a dot's rows lie a
 // whole canvas row apart, so otherwise their misses come one after another.
 void prefetch_footprint(const Canvas& canvas, const Footprint& fp) {
-    const int32_t rows = fp.rows.last - fp.rows.first + 1;
-    if (rows > 64) {
-        return; // large dots: the row walk itself streams well enough
+    // Large dots: the row walk itself streams well enough.
+    if (fp.rows.last - fp.rows.first >= 64 || fp.cols.last - fp.cols.first >= 256) {
+        return;
     }
-    const PremultipliedPixel* base = canvas.pixels.data();
+    // Four pixels are one 64-byte line; stepping by four meets every line of
+    // the row, the last one included.
     for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
-        const char* first = reinterpret_cast<const char*>(
-            base + static_cast<ptrdiff_t>(i) * canvas.width + fp.cols.first);
-        const char* last = reinterpret_cast<const char*>(
-            base + static_cast<ptrdiff_t>(i) * canvas.width + fp.cols.last);
-        for (const char* line = first; line <= last + 63; line += 64) {
-            __builtin_prefetch(line, 1);
+        const PremultipliedPixel* row =
+            canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
+        for (int32_t j = fp.cols.first; j <= fp.cols.last; j += 4) {
+            __builtin_prefetch(row + j, 1);
         }
+        __builtin_prefetch(row + fp.cols.last, 1);
     }
+}
+
+// The part of a dot's footprint that drawing by maximum can change: beyond
+// r + s/2 (plus a pixel) the coverage is 0. Only a hint for prefetching.
+Footprint hot_box(const Canvas& canvas, float x, float y, float radius, float s) {
+    return footprint(canvas, x, y, radius + 0.5f * s + 1.0f);
 }
 
 // Sets out[k] to the coverage of column c0 + k for columns c0 .. c1: computed
@@ -123,7 +129,6 @@ void fill_coverage(float* out, int32_t c0, int32_t c1, const raster::RowSpans& s
 template <raster::Measure M, bool Hole, bool SkipZero, class Paint>
 void walk_footprint(Canvas& canvas, const Footprint& fp, raster::RowGeometry g, float y,
                     Paint paint) {
-    prefetch_footprint(canvas, fp);
     const raster::Bounds bounds = raster::dot_bounds<Hole>(g, fp.cols.last);
     // Room for the kernel's writes past the end of a run.
     alignas(16) float coverage[raster::kChunk + 4];
@@ -155,6 +160,7 @@ void dispatch_dot(Canvas& canvas, int32_t shape, float s, float x, float y, floa
     if (fp.empty()) {
         return;
     }
+    prefetch_footprint(canvas, hot_box(canvas, x, y, radius, s));
     raster::RowGeometry g;
     g.x = x;
     g.radius = radius;
@@ -225,10 +231,7 @@ void prefetch_dot(const Canvas& canvas, float x, float y, float radius, float so
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(radius) || !canvas_ok(canvas)) {
         return;
     }
-    const Footprint fp = footprint(canvas, x, y, radius + effective_softness(softness));
-    if (!fp.empty()) {
-        prefetch_footprint(canvas, fp);
-    }
+    prefetch_footprint(canvas, hot_box(canvas, x, y, radius, effective_softness(softness)));
 }
 
 void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
@@ -282,16 +285,11 @@ void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source
         }
         PremultipliedPixel* out = canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
         const ptrdiff_t mask_row = static_cast<ptrdiff_t>(i) * sampler.width;
-        const uint16_t* coverage = sampler.coverage + mask_row;
-        for (int32_t j = 0; j < cols; ++j) {
-            const float a = static_cast<float>(coverage[j]) / 65535.0f;
-            Rgb color = dot_color;
-            if (match_source_colors) {
-                color = sampler.colors != nullptr ? sampler.colors[mask_row + j]
-                                                  : Rgb{1.0f, 1.0f, 1.0f};
-            }
-            out[j] = {a, a * color.red, a * color.green, a * color.blue};
-        }
+        // Matching colours without a colour plane paints white.
+        const bool per_pixel = match_source_colors && sampler.colors != nullptr;
+        const Rgb uniform = match_source_colors ? Rgb{1.0f, 1.0f, 1.0f} : dot_color;
+        raster::fill_row(out, sampler.coverage + mask_row,
+                         per_pixel ? sampler.colors + mask_row : nullptr, uniform, cols);
     }
 }
 
@@ -329,6 +327,7 @@ void draw_particles(std::span<const Particle> particles, int32_t width, int32_t 
         if (!footprint_of(particle, fp)) {
             continue;
         }
+        prefetch_footprint(canvas, fp);
         raster::RowGeometry g;
         g.x = particle.x;
         g.radius = particle.radius;

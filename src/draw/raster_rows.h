@@ -316,6 +316,37 @@ inline void paint_over_row(PremultipliedPixel* row, const float* coverage, int32
 #endif
 }
 
+// One row of a solid source: each pixel overwritten with (a, a x colour),
+// a = coverage / 65535, the colour from `colors` or, when that is null,
+// `uniform`.
+inline void fill_row(PremultipliedPixel* out, const uint16_t* coverage, const Rgb* colors,
+                     Rgb uniform, int32_t count) {
+    int32_t k = 0;
+#if POINTILLO_DRAW_SSE2
+    const __m128 full = _mm_set1_ps(65535.0f);
+    const __m128 uniform4 = _mm_set_ps(uniform.blue, uniform.green, uniform.red, 1.0f);
+    for (; k + 4 <= count; k += 4) {
+        const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coverage + k));
+        const __m128 a4 =
+            _mm_div_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128())), full);
+        const __m128 as[4] = {_mm_shuffle_ps(a4, a4, 0x00), _mm_shuffle_ps(a4, a4, 0x55),
+                              _mm_shuffle_ps(a4, a4, 0xAA), _mm_shuffle_ps(a4, a4, 0xFF)};
+        for (int l = 0; l < 4; ++l) {
+            const __m128 color4 =
+                colors != nullptr
+                    ? _mm_set_ps(colors[k + l].blue, colors[k + l].green, colors[k + l].red, 1.0f)
+                    : uniform4;
+            _mm_storeu_ps(&out[k + l].alpha, _mm_mul_ps(as[l], color4));
+        }
+    }
+#endif
+    for (; k < count; ++k) {
+        const float a = static_cast<float>(coverage[k]) / 65535.0f;
+        const Rgb color = colors != nullptr ? colors[k] : uniform;
+        out[k] = {a, a * color.red, a * color.green, a * color.blue};
+    }
+}
+
 // Output conversion of one row. 8 bits: clamp to [0, 1], times 255, plus
 // 0.5, truncated. 16 bits: the same with 32768, the host's white. The clamp
 // sends NaN to 0.

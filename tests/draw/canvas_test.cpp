@@ -464,6 +464,43 @@ TEST(SolidFill, OverwritesTheMaskAreaOnly) {
     EXPECT_EQ(pixel(dot_colored, 2, 2).blue, half);
 }
 
+// Seeded coverage (the extremes included) and colours, in rows long enough
+// for the wide path and its tail, against the definition; with and without a
+// colour plane, matching or not.
+TEST(SolidFill, MatchesDefinition) {
+    constexpr int32_t kW = 39;
+    constexpr int32_t kH = 4;
+    SourceMask mask = test::uniform_mask(kW, kH, 0);
+    mask.colors.resize(kW * kH);
+    for (uint32_t k = 0; k < kW * kH; ++k) {
+        const uint16_t extremes[] = {0, 1, 65534, 65535};
+        mask.coverage[k] =
+            k % 5 == 0 ? extremes[(k / 5) % 4] : static_cast<uint16_t>(hash32(k) & 0xFFFFu);
+        mask.colors[k] = {rand01(3 * k) * 2.0f - 0.5f, rand01(3 * k + 1), rand01(3 * k + 2)};
+    }
+    const Rgb dot_color{0.3f, 0.6f, 0.9f};
+    for (int variant = 0; variant < 3; ++variant) {
+        SourceMask m = mask;
+        if (variant == 2) {
+            m.colors.clear();
+        }
+        const bool match = variant != 1;
+        Canvas canvas = blank(kW, kH);
+        fill_solid_source(canvas, m, match, dot_color, {});
+        for (int32_t k = 0; k < kW * kH; ++k) {
+            const float a = static_cast<float>(m.coverage[static_cast<size_t>(k)]) / 65535.0f;
+            Rgb c = dot_color;
+            if (match) {
+                c = m.colors.empty() ? kWhite : m.colors[static_cast<size_t>(k)];
+            }
+            const PremultipliedPixel want{a, a * c.red, a * c.green, a * c.blue};
+            ASSERT_TRUE(std::memcmp(&canvas.pixels[static_cast<size_t>(k)], &want, sizeof(want)) ==
+                        0)
+                << "variant " << variant << " pixel " << k;
+        }
+    }
+}
+
 struct PollCounter {
     int calls = 0;
     int cancel_at = -1; // answer true on this call (0-based)
