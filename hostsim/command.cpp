@@ -248,7 +248,9 @@ PF_Err send_command(Host& host, const Module& module, Instance* instance, PF_Cmd
     }
     const PF_Err err =
         module.effect_main()(cmd, &io.in_data, &io.out_data, pointers.data(), io.output, io.extra);
-    if (applies_changes(cmd)) {
+    // Like pre-render data, changed values are taken only from a command
+    // that succeeded.
+    if (err == PF_Err_NONE && applies_changes(cmd)) {
         for (int32_t index = 1; index < instance->param_count(); ++index) {
             const PF_ParamDef& def = values[static_cast<std::size_t>(index)];
             if ((def.uu.change_flags & PF_ChangeFlag_CHANGED_VALUE) != 0) {

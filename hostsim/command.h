@@ -41,10 +41,10 @@ struct CommandIo {
 //
 // Unless io.params is set, the parameter-UI and render commands get copies of
 // the instance's values at current_time (change flags cleared); after
-// PF_Cmd_USER_CHANGED_PARAM and PF_Cmd_UPDATE_PARAMS_UI the host takes every
-// value whose `uu.change_flags` has PF_ChangeFlag_CHANGED_VALUE (a keyframed
-// parameter gets a key at current_time). Other commands get the instance's
-// value records themselves.
+// PF_Cmd_USER_CHANGED_PARAM and PF_Cmd_UPDATE_PARAMS_UI that succeed, the host
+// takes every value whose `uu.change_flags` has PF_ChangeFlag_CHANGED_VALUE (a
+// keyframed parameter gets a key at current_time). Other commands get the
+// instance's value records themselves.
 PF_Err send_command(Host& host, const Module& module, Instance* instance, PF_Cmd cmd,
                     CommandIo& io);
 
