@@ -438,6 +438,50 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
     EXPECT_EQ(pixel(plain, 5, 1).alpha, 0.0f);
 }
 
+// Seeded solid-phase dots over a seeded mask smaller than the canvas and over
+// existing pixels, against the definition: coverage x the mask's coverage at
+// the pixel, the mask's colour there (white outside), combined by maximum.
+TEST(MaskedDot, MatchesDefinition) {
+    constexpr int32_t kW = 70;
+    constexpr int32_t kH = 40;
+    SourceMask mask = test::uniform_mask(50, 30, 0);
+    mask.colors.resize(50 * 30);
+    for (uint32_t k = 0; k < 50 * 30; ++k) {
+        mask.coverage[k] = static_cast<uint16_t>(hash32(k + 77u) & 0xFFFFu);
+        mask.colors[k] = {rand01(3 * k), rand01(3 * k + 1), rand01(3 * k + 2)};
+    }
+    for (uint32_t n = 0; n < 40; ++n) {
+        const uint32_t b = n * 8u;
+        const int32_t shape = 1 + static_cast<int32_t>(n % 4);
+        const float x = rand01(b) * 80.0f - 5.0f;
+        const float y = rand01(b + 1) * 50.0f - 5.0f;
+        const float radius = rand01(b + 2) * 20.0f;
+        const float inner = shape == dot_shape::kRing ? radius * rand01(b + 3) : 0.0f;
+        const float s = 0.75f + rand01(b + 4) * 3.0f;
+        const bool match = n % 3 != 0;
+        const Rgb dot_color{0.9f, 0.1f, 0.4f};
+        Canvas canvas = seeded_canvas(kW, kH, n);
+        const Canvas before = canvas;
+        draw_masked_dot(canvas, shape, s, x, y, radius, inner, mask, match, dot_color);
+        for (int32_t i = 0; i < kH; ++i) {
+            for (int32_t j = 0; j < kW; ++j) {
+                const bool inside = j < 50 && i < 30;
+                const size_t m = static_cast<size_t>(i * 50 + j);
+                const float factor =
+                    inside ? static_cast<float>(mask.coverage[m]) / 65535.0f : 0.0f;
+                const Rgb color = !match ? dot_color : (inside ? mask.colors[m] : kWhite);
+                const float c = oracle_coverage(shape, s, x, y, radius, inner, j, i) * factor;
+                PremultipliedPixel want = pixel(before, j, i);
+                if (c > want.alpha) {
+                    want = {c, c * color.red, c * color.green, c * color.blue};
+                }
+                ASSERT_TRUE(std::memcmp(&pixel(canvas, j, i), &want, sizeof(want)) == 0)
+                    << "dot " << n << " pixel " << j << "," << i;
+            }
+        }
+    }
+}
+
 TEST(SolidFill, OverwritesTheMaskAreaOnly) {
     const Rgb orange{1.0f, 0.5f, 0.0f};
     SourceMask mask = test::uniform_mask(3, 5, 32768, &orange);
