@@ -114,11 +114,11 @@ EffectParam param_of(const Row& row, int32_t index) {
     param.id = row.id;
     param.name = row.name;
     param.kind = row.kind;
-    param.valid_min = row.valid_min;
-    param.valid_max = row.valid_max;
-    param.slider_min = row.slider_min;
-    param.slider_max = row.slider_max;
-    param.default_value = row.default_value;
+    param.valid_min = static_cast<double>(row.valid_min);
+    param.valid_max = static_cast<double>(row.valid_max);
+    param.slider_min = static_cast<double>(row.slider_min);
+    param.slider_max = static_cast<double>(row.slider_max);
+    param.default_value = static_cast<double>(row.default_value);
     param.choices = split_choices(row.choices);
     param.flags = row.flags;
     param.ui_flags = row.ui_flags;

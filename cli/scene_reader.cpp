@@ -183,7 +183,8 @@ Json parse_json(std::string_view text, const std::string& file) {
     Json root;
     try {
         root = Json::parse(text.begin(), text.end(), callback);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // Syntax errors, and numbers too large for a double (out_of_range).
         std::string what = e.what();
         const size_t start = what.find("] ");
         throw InputError(file + ": not valid JSON: " +
@@ -299,7 +300,7 @@ bool slider_in_range(double v, const EffectParam& param) {
     }
     // The limits are 32-bit floats: a value written as 1.45 is the float limit
     // 1.45 even though the double 1.45 lies just below it.
-    constexpr double kFloatMax = std::numeric_limits<float>::max();
+    constexpr auto kFloatMax = static_cast<double>(std::numeric_limits<float>::max());
     if (std::abs(v) > kFloatMax) {
         return false;
     }
@@ -425,7 +426,9 @@ std::vector<ParamTrack> read_params(const Reader& r, const Json& object,
         }
     }
     std::vector<ParamTrack> tracks;
-    for (const auto& [name, value] : object.items()) {
+    for (const auto& item : object.items()) {
+        const std::string& name = item.key();
+        const Json& value = item.value();
         // Parameter names are always bracketed: most hold spaces, and the
         // few that do not read the same way.
         const std::string field = path + "[" + json_quoted(name) + "]";

@@ -36,6 +36,10 @@ std::vector<BadInput> bad_inputs() {
     return {
         {"not json", "{", render, {"scene.json: not valid JSON", "line 1"}},
         {"empty file", " ", render, {"scene.json: not valid JSON"}},
+        {"number beyond double",
+         R"({"comp": {"width": 1e700}})",
+         render,
+         {"scene.json: not valid JSON", "1e700"}},
         {"not an object", "[1, 2]", render, {"scene.json: the scene must be a JSON object"}},
         {"no comp", "{}", render, {"scene.json: comp: missing"}},
         {"unknown top field",
