@@ -31,17 +31,22 @@ struct PatternDeleter {
 };
 using Pattern = std::unique_ptr<FcPattern, PatternDeleter>;
 
-// Fontconfig's configuration is loaded once and kept for the process.
-FcConfig* font_config() {
-    static FcConfig* const config = FcInitLoadConfigAndFonts();
-    if (config == nullptr) {
+struct ConfigDeleter {
+    void operator()(FcConfig* config) const { FcConfigDestroy(config); }
+};
+
+// A configuration of our own for each look-up, destroyed afterwards: a
+// configuration kept for the whole process is reported as leaked.
+std::unique_ptr<FcConfig, ConfigDeleter> load_font_config() {
+    std::unique_ptr<FcConfig, ConfigDeleter> config(FcInitLoadConfigAndFonts());
+    if (!config) {
         throw std::runtime_error("fontconfig could not load its configuration");
     }
     return config;
 }
 
-// Fontconfig's matching functions are not documented as thread-safe for a
-// shared configuration.
+// Fontconfig's thread safety has varied between versions; fonts are looked up
+// while a scene is prepared, never on a hot path.
 std::mutex& font_config_mutex() {
     static std::mutex mutex;
     return mutex;
@@ -141,7 +146,8 @@ FT_Pos round_to_pixel(double value) {
 
 ResolvedFont resolve_font(const std::string& name) {
     const std::lock_guard<std::mutex> lock(font_config_mutex());
-    FcConfig* config = font_config();
+    const auto owned_config = load_font_config();
+    FcConfig* config = owned_config.get();
     Pattern pattern(FcNameParse(reinterpret_cast<const FcChar8*>(name.c_str())));
     if (!pattern) {
         throw std::runtime_error("cannot read the font name \"" + name + "\"");
