@@ -26,8 +26,6 @@ int main(int argc, char** argv) {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-    // A broken pipe to ffmpeg is reported by write(), not by a signal.
-    std::signal(SIGPIPE, SIG_IGN);
 
     std::vector<std::string> args(argv + 1, argv + argc);
     pointillo::AppContext context;

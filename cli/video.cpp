@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fstream>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -97,6 +99,31 @@ bool write_all(int fd, const std::vector<uint8_t>& bytes) {
     return true;
 }
 
+// Writing to an encoder that has quit raises SIGPIPE, which would end the
+// process; while this lives SIGPIPE is blocked for the calling thread, so the
+// write fails with EPIPE instead, and a SIGPIPE left pending is taken off
+// before the old mask returns.
+struct SigpipeBlock {
+    sigset_t previous;
+    SigpipeBlock() {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe_only, &previous);
+    }
+    ~SigpipeBlock() {
+        sigset_t pipe_only;
+        sigemptyset(&pipe_only);
+        sigaddset(&pipe_only, SIGPIPE);
+        const timespec no_wait{0, 0};
+        while (sigtimedwait(&pipe_only, nullptr, &no_wait) == SIGPIPE) {
+        }
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    SigpipeBlock(const SigpipeBlock&) = delete;
+    SigpipeBlock& operator=(const SigpipeBlock&) = delete;
+};
+
 // The running encoder: its pid and the write end of its standard input.
 struct Encoder {
     pid_t pid = -1;
@@ -133,12 +160,17 @@ void start_encoder(Encoder& encoder, const std::vector<std::string>& arguments) 
     posix_spawn_file_actions_adddup2(&actions, fds[0], STDIN_FILENO);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
-    // The renderer ignores SIGPIPE; the encoder gets the usual dispositions.
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGPIPE);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+    // The encoder starts with SIGPIPE at its default action and unblocked,
+    // whatever this thread has done with it.
+    sigset_t pipe_only;
+    sigemptyset(&pipe_only);
+    sigaddset(&pipe_only, SIGPIPE);
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    sigdelset(&mask, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &pipe_only);
+    posix_spawnattr_setsigmask(&attributes, &mask);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     std::vector<char*> argv;
     for (const std::string& argument : arguments) {
@@ -230,6 +262,7 @@ void encode_video(const std::filesystem::path& ffmpeg, const VideoJob& job,
     if (!format) {
         throw RenderFailure("video: " + job.file.string() + " is neither .mp4 nor .gif");
     }
+    const SigpipeBlock no_sigpipe;
     Encoder encoder;
     int32_t width = 0;
     int32_t height = 0;

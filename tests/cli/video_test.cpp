@@ -72,10 +72,11 @@ std::optional<std::filesystem::path> system_ffmpeg() {
     return find_program("ffmpeg", path != nullptr ? path : "");
 }
 
-void write_frames(const TempDir& dir, PixelDepth depth, int32_t count) {
+void write_frames(const TempDir& dir, PixelDepth depth, int32_t count, int32_t width = 10,
+                  int32_t height = 6) {
     for (int32_t n = 0; n < count; ++n) {
-        ArgbImage frame = make_argb_image(10, 6, depth);
-        for (size_t p = 0; p < 60; ++p) {
+        ArgbImage frame = make_argb_image(width, height, depth);
+        for (size_t p = 0; p < static_cast<size_t>(width) * static_cast<size_t>(height); ++p) {
             const bool lit = static_cast<int32_t>(p % 10) == n;
             if (depth == PixelDepth::k8) {
                 frame.samples8[p * 4] = 255;
@@ -136,6 +137,25 @@ TEST(Video, AMissingFrameIsARenderFailure) {
     job.frames = FrameRange{0, 2};
     const std::atomic<bool> cancel{false};
     EXPECT_THROW(encode_video("/bin/false", job, cancel), RenderFailure);
+}
+
+TEST(Video, AnEncoderThatQuitsEarlyIsAFailureNotASignal) {
+    // Frames far larger than a pipe's buffer, and an "encoder" that reads
+    // nothing: the write fails with a broken pipe, which must not end the
+    // process.
+    const TempDir dir;
+    write_frames(dir, PixelDepth::k8, 3, 400, 300);
+    VideoJob job;
+    job.file = dir / "a.mp4";
+    job.frames_dir = dir.path;
+    job.frames = FrameRange{0, 2};
+    const std::atomic<bool> cancel{false};
+    try {
+        encode_video("/bin/false", job, cancel);
+        FAIL() << "no failure reported";
+    } catch (const RenderFailure& e) {
+        EXPECT_NE(std::string(e.what()).find("exit status 1"), std::string::npos) << e.what();
+    }
 }
 
 } // namespace
