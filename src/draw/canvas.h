@@ -52,6 +52,9 @@ float effective_softness(float edge_softness);
 void prefetch_dot(const Canvas& canvas, float x, float y, float radius, float softness);
 
 // Draws one dot combined by maximum, with one opacity for the whole dot.
+// `softness` gets the 0.75 floor here too. A dot whose centre, radius, ring
+// hole or opacity is not finite draws nothing; a huge radius is clipped to
+// the canvas.
 void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
               float inner_radius, float opacity, Rgb color);
 
@@ -65,7 +68,9 @@ void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, flo
 void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,
                        Rgb dot_color, const CancelCheck& cancel);
 
-// Composites particles over the canvas in list order.
+// Composites particles over the canvas in list order. Particles of radius
+// at most 0.01, without positive opacity or with a non-finite number are
+// skipped.
 void draw_particles(std::span<const Particle> particles, int32_t width, int32_t height,
                     float edge_softness, Canvas& canvas);
 
