@@ -308,7 +308,8 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
     ProgressFn progress;
     if (context.err_is_terminal) {
         progress = [&bar](int32_t done, int32_t total) { bar.draw(done, total); };
-        bar.draw(0, loaded.job.frames.count());
+        bar.draw(0,
+                 static_cast<int32_t>(frames_to_render(loaded.job, loaded.prepared.depth).size()));
     }
     RenderSummary summary;
     try {

@@ -25,7 +25,7 @@ struct ImageSource {
     std::filesystem::path file_path; // resolved against the scene's folder
 };
 
-using SourceSpec = std::variant<std::monostate, TextSource, ImageSource>;
+using SourceEntry = std::variant<std::monostate, TextSource, ImageSource>;
 
 struct Comp {
     int32_t width = 0;
@@ -43,7 +43,7 @@ struct Scene {
     int32_t downsample = 1;
     PixelDepth depth = PixelDepth::k8;
     std::optional<Rgb8> background;
-    std::vector<SourceSpec> sources;
+    std::vector<SourceEntry> sources;
     std::vector<ParamTrack> params; // sorted by index
 };
 

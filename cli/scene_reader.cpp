@@ -500,8 +500,8 @@ Comp read_comp(const Reader& r, const Json& object) {
     return comp;
 }
 
-SourceSpec read_source(const Reader& r, const Json& entry, size_t index,
-                       const std::filesystem::path& base_dir) {
+SourceEntry read_source(const Reader& r, const Json& entry, size_t index,
+                        const std::filesystem::path& base_dir) {
     const std::string path = source_field(index);
     if (entry.is_null()) {
         return std::monostate{};

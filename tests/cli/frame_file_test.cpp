@@ -170,7 +170,7 @@ TEST(FrameFile, ExrWithBackgroundCompositesInFloat) {
 
 // ---- Decoding the PNG variants a user may hand in ------------------------------
 
-struct PngSpec {
+struct PngRecipe {
     uint32_t width = 1;
     uint32_t height = 1;
     int bits = 8;
@@ -188,12 +188,12 @@ void append(png_structp png, png_bytep data, size_t length) {
     out->insert(out->end(), data, data + length);
 }
 
-std::vector<uint8_t> write_png(const PngSpec& spec) {
+std::vector<uint8_t> write_png(const PngRecipe& recipe) {
     std::vector<uint8_t> out;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     std::vector<png_bytep> rows;
-    for (const auto& row : spec.rows) {
+    for (const auto& row : recipe.rows) {
         rows.push_back(const_cast<png_bytep>(row.data()));
     }
     if (setjmp(png_jmpbuf(png))) {
@@ -202,16 +202,16 @@ std::vector<uint8_t> write_png(const PngSpec& spec) {
         return {};
     }
     png_set_write_fn(png, &out, append, nullptr);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bits, spec.color_type,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+    png_set_IHDR(png, info, recipe.width, recipe.height, recipe.bits, recipe.color_type,
+                 recipe.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    if (!spec.palette.empty()) {
-        png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+    if (!recipe.palette.empty()) {
+        png_set_PLTE(png, info, recipe.palette.data(), static_cast<int>(recipe.palette.size()));
     }
-    if (!spec.trns_alpha.empty() || spec.trns_color) {
-        png_set_tRNS(png, info, spec.trns_alpha.empty() ? nullptr : spec.trns_alpha.data(),
-                     static_cast<int>(spec.trns_alpha.size()),
-                     spec.trns_color ? &spec.key : nullptr);
+    if (!recipe.trns_alpha.empty() || recipe.trns_color) {
+        png_set_tRNS(png, info, recipe.trns_alpha.empty() ? nullptr : recipe.trns_alpha.data(),
+                     static_cast<int>(recipe.trns_alpha.size()),
+                     recipe.trns_color ? &recipe.key : nullptr);
     }
     png_write_info(png, info);
     png_write_image(png, rows.data());
@@ -223,13 +223,13 @@ std::vector<uint8_t> write_png(const PngSpec& spec) {
 TEST(PngDecode, ExpandsEveryColourTypeToStraightRgba) {
     struct Row {
         const char* name;
-        PngSpec spec;
+        PngRecipe recipe;
         int32_t bits;
         std::vector<uint16_t> samples;
     };
     std::vector<Row> rows;
     {
-        PngSpec s; // 2-bit palette, entry 1 half transparent, entry 2 without tRNS entry
+        PngRecipe s; // 2-bit palette, entry 1 half transparent, entry 2 without tRNS entry
         s.width = 3;
         s.bits = 2;
         s.color_type = PNG_COLOR_TYPE_PALETTE;
@@ -239,7 +239,7 @@ TEST(PngDecode, ExpandsEveryColourTypeToStraightRgba) {
         rows.push_back({"palette", s, 8, {10, 20, 30, 255, 40, 50, 60, 128, 70, 80, 90, 255}});
     }
     {
-        PngSpec s; // 1-bit grey scales to 0 and 255
+        PngRecipe s; // 1-bit grey scales to 0 and 255
         s.width = 2;
         s.bits = 1;
         s.color_type = PNG_COLOR_TYPE_GRAY;
@@ -247,21 +247,21 @@ TEST(PngDecode, ExpandsEveryColourTypeToStraightRgba) {
         rows.push_back({"grey 1", s, 8, {255, 255, 255, 255, 0, 0, 0, 255}});
     }
     {
-        PngSpec s; // 16-bit grey with alpha stays 16-bit
+        PngRecipe s; // 16-bit grey with alpha stays 16-bit
         s.bits = 16;
         s.color_type = PNG_COLOR_TYPE_GRAY_ALPHA;
         s.rows = {{0x12, 0x34, 0x80, 0x00}};
         rows.push_back({"grey alpha 16", s, 16, {0x1234, 0x1234, 0x1234, 0x8000}});
     }
     {
-        PngSpec s; // 16-bit RGB gains an opaque alpha
+        PngRecipe s; // 16-bit RGB gains an opaque alpha
         s.bits = 16;
         s.color_type = PNG_COLOR_TYPE_RGB;
         s.rows = {{0x00, 0x01, 0xFF, 0xFE, 0x80, 0x00}};
         rows.push_back({"rgb 16", s, 16, {1, 0xFFFE, 0x8000, 0xFFFF}});
     }
     {
-        PngSpec s; // 8-bit RGB with a colour key
+        PngRecipe s; // 8-bit RGB with a colour key
         s.width = 2;
         s.color_type = PNG_COLOR_TYPE_RGB;
         s.trns_color = true;
@@ -272,7 +272,7 @@ TEST(PngDecode, ExpandsEveryColourTypeToStraightRgba) {
         rows.push_back({"rgb key", s, 8, {1, 2, 3, 0, 4, 5, 6, 255}});
     }
     {
-        PngSpec s; // Adam7 interlaced RGBA reads like the plain image
+        PngRecipe s; // Adam7 interlaced RGBA reads like the plain image
         s.width = 3;
         s.height = 3;
         s.interlaced = true;
@@ -291,9 +291,9 @@ TEST(PngDecode, ExpandsEveryColourTypeToStraightRgba) {
         rows.push_back({"interlaced", s, 8, expected});
     }
     for (const Row& row : rows) {
-        const StraightImage image = decode_png(write_png(row.spec));
+        const StraightImage image = decode_png(write_png(row.recipe));
         EXPECT_EQ(image.bits, row.bits) << row.name;
-        EXPECT_EQ(image.width, static_cast<int32_t>(row.spec.width)) << row.name;
+        EXPECT_EQ(image.width, static_cast<int32_t>(row.recipe.width)) << row.name;
         EXPECT_EQ(image.samples, row.samples) << row.name;
     }
 }
@@ -313,7 +313,7 @@ TEST(PngDecode, RefusesBrokenFiles) {
 }
 
 TEST(PngDecode, RefusesImagesBeyondTheLayerLimit) {
-    PngSpec s;
+    PngRecipe s;
     s.width = 30001;
     s.color_type = PNG_COLOR_TYPE_GRAY;
     s.rows = {std::vector<uint8_t>(30001, 0)};
