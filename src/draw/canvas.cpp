@@ -88,14 +88,13 @@ Footprint hot_box(const Canvas& canvas, float x, float y, float radius, float s)
 // past a run's end; the constant runs then overwrite any such spill.
 template <raster::Measure M, bool Hole>
 void fill_coverage(float* out, int32_t c0, int32_t c1, const raster::RowSpans& spans,
-                   const raster::RowGeometry& g) {
+                   const raster::RowKernel<M, Hole>& kernel, float dy, double dy2) {
     const auto clip = [c0, c1](int32_t a, int32_t b) {
         return Span{a > c0 ? a : c0, b < c1 ? b : c1};
     };
-    const auto compute = [out, c0, &g](Span run) {
+    const auto compute = [&](Span run) {
         if (!run.empty()) {
-            raster::row_coverage<M, Hole>(out + (run.first - c0), run.first,
-                                          run.last - run.first + 1, g);
+            kernel(out + (run.first - c0), run.first, run.last - run.first + 1, dy, dy2);
         }
     };
     const auto set = [out, c0](Span run, float value) {
@@ -120,28 +119,61 @@ void fill_coverage(float* out, int32_t c0, int32_t c1, const raster::RowSpans& s
     set(clip(live.last + 1, c1), 0.0f);
 }
 
-// Walks the footprint row by row. Each row's coverage is computed in chunks
-// by the shape's kernel where it is not known beforehand to be exactly 0 or 1,
-// and handed to `paint(pixels, coverage, count, j, i)` with the first pixel's
-// column j and the row i. With SkipZero the columns of coverage 0 are not
-// painted at all: that is right for combining by maximum, where coverage 0
-// never beats a pixel (every canvas these functions produce has alpha >= 0).
+// Footprints at most this wide take the short walk.
+constexpr int32_t kSmallWidth = 32;
+
+// Walks the footprint row by row, handing each run of a row's coverage to
+// `paint(pixels, coverage, count, j, i)` with the first pixel's column j and
+// the row i. With SkipZero, pixels of coverage 0 need not be painted: that is
+// right for combining by maximum, where coverage 0 never beats a pixel (every
+// canvas these functions produce has alpha >= 0).
+//
+// Small footprints (most dots and particles) compute every pixel, with the
+// kernel's constants set once per dot; with SkipZero, rows wholly beyond the
+// ramp are skipped, and rows are painted to a multiple of four columns when
+// the canvas allows, since the columns past the footprint have coverage 0.
+// Wider footprints split each row into columns known to be 0, known to be 1
+// and the ramp between, and compute only the ramp.
 template <raster::Measure M, bool Hole, bool SkipZero, class Paint>
-void walk_footprint(Canvas& canvas, const Footprint& fp, raster::RowGeometry g, float y,
+void walk_footprint(Canvas& canvas, const Footprint& fp, const raster::RowGeometry& g, float y,
                     Paint paint) {
+    const raster::RowKernel<M, Hole> kernel(g);
     const raster::Bounds bounds = raster::dot_bounds<Hole>(g, fp.cols.last);
+    const int32_t width = fp.cols.last - fp.cols.first + 1;
+    if (width <= kSmallWidth) {
+        int32_t count = width;
+        if (SkipZero && bounds.usable && std::fabs(g.radius) + g.s < 65536.0f) {
+            const int32_t padded = (width + 3) & ~3;
+            count = fp.cols.first + padded <= canvas.width ? padded : width;
+        }
+        alignas(16) float coverage[kSmallWidth + 4];
+        for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
+            const float dy = std::fabs(centre_of(i) - y);
+            // Every measure is at least dy.
+            if (SkipZero && bounds.usable && !(static_cast<double>(dy) <= bounds.zero_beyond)) {
+                continue;
+            }
+            const double dy2 = static_cast<double>(dy) * static_cast<double>(dy);
+            kernel(coverage, fp.cols.first, count, dy, dy2);
+            paint(canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width + fp.cols.first,
+                  coverage, count, fp.cols.first, i);
+        }
+        return;
+    }
     // Room for the kernel's writes past the end of a run.
     alignas(16) float coverage[raster::kChunk + 4];
+    raster::RowGeometry row_g = g;
     for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
-        g.dy = std::fabs(centre_of(i) - y);
-        g.dy2 = static_cast<double>(g.dy) * static_cast<double>(g.dy);
-        const raster::RowSpans spans = raster::row_spans<M>(g, bounds, fp.cols);
+        row_g.dy = std::fabs(centre_of(i) - y);
+        row_g.dy2 = static_cast<double>(row_g.dy) * static_cast<double>(row_g.dy);
+        const raster::RowSpans spans = raster::row_spans<M>(row_g, bounds, fp.cols);
         const Span range = SkipZero ? spans.live : fp.cols;
         PremultipliedPixel* row = canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
         for (int32_t c0 = range.first; c0 <= range.last; c0 += raster::kChunk) {
             const int32_t left = range.last - c0 + 1;
             const int32_t count = left < raster::kChunk ? left : raster::kChunk;
-            fill_coverage<M, Hole>(coverage, c0, c0 + count - 1, spans, g);
+            fill_coverage<M, Hole>(coverage, c0, c0 + count - 1, spans, kernel, row_g.dy,
+                                   row_g.dy2);
             paint(row + c0, coverage, count, c0, i);
         }
     }

@@ -150,84 +150,109 @@ template <Measure M, bool Hole> inline float pixel_coverage(const RowGeometry& g
     return c;
 }
 
-// Coverage of columns j0 .. j0 + count - 1 into out[0 .. count - 1]; up to
-// three more entries (to a multiple of 4, within kChunk) may be written.
-template <Measure M, bool Hole>
-void row_coverage(float* out, int32_t j0, int32_t count, const RowGeometry& g) {
+// Coverage of runs of one dot's rows. Built once per dot; each call fills
+// out[0 .. count - 1] with the coverage of columns j0 .. j0 + count - 1 of the
+// row at `dy` (its `dy2` the double square), and may write up to three more
+// entries (to a multiple of 4).
+template <Measure M, bool Hole> class RowKernel {
+  public:
+    explicit RowKernel(const RowGeometry& g) : g_(g) {
 #if POINTILLO_DRAW_SSE2
-    const __m128 x4 = _mm_set1_ps(g.x);
-    const __m128 dy4 = _mm_set1_ps(g.dy);
-    const __m128d dy2 = _mm_set1_pd(g.dy2);
-    const __m128 r4 = _mm_set1_ps(g.radius);
-    const __m128 inner4 = _mm_set1_ps(g.inner);
-    const __m128 s4 = _mm_set1_ps(g.s);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 abs_mask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
-    const __m128i lane = _mm_set_epi32(3, 2, 1, 0);
-    for (int32_t k = 0; k < count; k += 4) {
-        const __m128i j = _mm_add_epi32(_mm_set1_epi32(j0 + k), lane);
-        const __m128 dx =
-            _mm_and_ps(_mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(j), half), x4), abs_mask);
-        __m128 d;
-        if constexpr (M == Measure::kDiamond) {
-            d = _mm_add_ps(dx, dy4);
-        } else if constexpr (M == Measure::kSquare) {
-            d = _mm_max_ps(dx, dy4); // dx > dy ? dx : dy
-        } else {
-            // The fast hypot of float_math.h, two doubles at a time, with the
-            // same test for a result next to a float midpoint.
-            const __m128d lo_dx = _mm_cvtps_pd(dx);
-            const __m128d hi_dx = _mm_cvtps_pd(_mm_movehl_ps(dx, dx));
-            const __m128d lo = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(lo_dx, lo_dx), dy2));
-            const __m128d hi = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(hi_dx, hi_dx), dy2));
-            // Low 32 bits of each double, in lane order.
-            const __m128i low =
-                _mm_and_si128(_mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(lo), _mm_castpd_ps(hi),
-                                                              _MM_SHUFFLE(2, 0, 2, 0))),
-                              _mm_set1_epi32(0x1FFFFFFF));
-            // Unsigned low - (0x10000000 - margin) < 2 margin, via the sign flip.
-            const __m128i shifted =
-                _mm_xor_si128(_mm_sub_epi32(low, _mm_set1_epi32(static_cast<int32_t>(
-                                                     0x10000000u - draw_math::kHypotMargin))),
-                              _mm_set1_epi32(static_cast<int32_t>(0x80000000u)));
-            const __m128i near_mid = _mm_cmplt_epi32(
-                shifted,
-                _mm_set1_epi32(static_cast<int32_t>(0x80000000u + 2u * draw_math::kHypotMargin)));
-            const __m128d tiny = _mm_set1_pd(0x1p-120);
-            const __m128d zero_d = _mm_setzero_pd();
-            const int tiny_mask =
-                _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(lo, tiny), _mm_cmpgt_pd(lo, zero_d))) |
-                _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(hi, tiny), _mm_cmpgt_pd(hi, zero_d)));
-            if (_mm_movemask_epi8(near_mid) != 0 || tiny_mask != 0) {
-                alignas(16) float lanes[4];
-                _mm_store_ps(lanes, dx);
-                for (float& lane_d : lanes) {
-                    lane_d = draw_math::hypot_fast(lane_d, g.dy, g.dy2);
-                }
-                d = _mm_load_ps(lanes);
-            } else {
-                d = _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
-            }
-        }
-        // clamp01(v) = min(max(v, 0), 1); maxps and minps return their second
-        // operand for a NaN, as the scalar clamp does.
-        __m128 c =
-            _mm_min_ps(_mm_max_ps(_mm_add_ps(_mm_div_ps(_mm_sub_ps(r4, d), s4), half), zero), one);
-        if constexpr (Hole) {
-            const __m128 h = _mm_min_ps(
-                _mm_max_ps(_mm_add_ps(_mm_div_ps(_mm_sub_ps(d, inner4), s4), half), zero), one);
-            c = _mm_mul_ps(c, h);
-        }
-        _mm_storeu_ps(out + k, c);
-    }
-#else
-    for (int32_t k = 0; k < count; ++k) {
-        out[k] = pixel_coverage<M, Hole>(g, j0 + k);
-    }
+        x4_ = _mm_set1_ps(g_.x);
+        r4_ = _mm_set1_ps(g_.radius);
+        inner4_ = _mm_set1_ps(g_.inner);
+        s4_ = _mm_set1_ps(g_.s);
 #endif
-}
+    }
+
+    void operator()(float* out, int32_t j0, int32_t count, float dy, double dy2) const {
+#if POINTILLO_DRAW_SSE2
+        const __m128 dy4 = _mm_set1_ps(dy);
+        const __m128d dy2d = _mm_set1_pd(dy2);
+        const __m128 half = _mm_set1_ps(0.5f);
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 abs_mask = _mm_castsi128_ps(_mm_set1_epi32(0x7FFFFFFF));
+        const __m128i lane = _mm_set_epi32(3, 2, 1, 0);
+        for (int32_t k = 0; k < count; k += 4) {
+            const __m128i j = _mm_add_epi32(_mm_set1_epi32(j0 + k), lane);
+            const __m128 dx =
+                _mm_and_ps(_mm_sub_ps(_mm_add_ps(_mm_cvtepi32_ps(j), half), x4_), abs_mask);
+            __m128 d;
+            if constexpr (M == Measure::kDiamond) {
+                d = _mm_add_ps(dx, dy4);
+            } else if constexpr (M == Measure::kSquare) {
+                d = _mm_max_ps(dx, dy4); // dx > dy ? dx : dy
+            } else {
+                d = circle_distance(dx, dy, dy2, dy2d);
+            }
+            // clamp01(v) = min(max(v, 0), 1); maxps and minps return their
+            // second operand for a NaN, as the scalar clamp does.
+            __m128 c = _mm_min_ps(
+                _mm_max_ps(_mm_add_ps(_mm_div_ps(_mm_sub_ps(r4_, d), s4_), half), zero), one);
+            if constexpr (Hole) {
+                const __m128 h = _mm_min_ps(
+                    _mm_max_ps(_mm_add_ps(_mm_div_ps(_mm_sub_ps(d, inner4_), s4_), half), zero),
+                    one);
+                c = _mm_mul_ps(c, h);
+            }
+            _mm_storeu_ps(out + k, c);
+        }
+#else
+        RowGeometry g = g_;
+        g.dy = dy;
+        g.dy2 = dy2;
+        for (int32_t k = 0; k < count; ++k) {
+            out[k] = pixel_coverage<M, Hole>(g, j0 + k);
+        }
+#endif
+    }
+
+  private:
+#if POINTILLO_DRAW_SSE2
+    // The fast hypot of float_math.h, two doubles at a time, with the same
+    // test for a result next to a float midpoint (then the library decides).
+    static __m128 circle_distance(__m128 dx, float dy, double dy2, __m128d dy2d) {
+        const __m128d lo_dx = _mm_cvtps_pd(dx);
+        const __m128d hi_dx = _mm_cvtps_pd(_mm_movehl_ps(dx, dx));
+        const __m128d lo = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(lo_dx, lo_dx), dy2d));
+        const __m128d hi = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(hi_dx, hi_dx), dy2d));
+        // Low 32 bits of each double, in lane order.
+        const __m128i low =
+            _mm_and_si128(_mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(lo), _mm_castpd_ps(hi),
+                                                          _MM_SHUFFLE(2, 0, 2, 0))),
+                          _mm_set1_epi32(0x1FFFFFFF));
+        // Unsigned low - (0x10000000 - margin) < 2 margin, via the sign flip.
+        const __m128i shifted = _mm_xor_si128(
+            _mm_sub_epi32(
+                low, _mm_set1_epi32(static_cast<int32_t>(0x10000000u - draw_math::kHypotMargin))),
+            _mm_set1_epi32(static_cast<int32_t>(0x80000000u)));
+        const __m128i near_mid = _mm_cmplt_epi32(
+            shifted,
+            _mm_set1_epi32(static_cast<int32_t>(0x80000000u + 2u * draw_math::kHypotMargin)));
+        const __m128d tiny = _mm_set1_pd(0x1p-120);
+        const __m128d zero_d = _mm_setzero_pd();
+        const int tiny_mask =
+            _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(lo, tiny), _mm_cmpgt_pd(lo, zero_d))) |
+            _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(hi, tiny), _mm_cmpgt_pd(hi, zero_d)));
+        if (_mm_movemask_epi8(near_mid) != 0 || tiny_mask != 0) {
+            alignas(16) float lanes[4];
+            _mm_store_ps(lanes, dx);
+            for (float& lane_d : lanes) {
+                lane_d = draw_math::hypot_fast(lane_d, dy, dy2);
+            }
+            return _mm_load_ps(lanes);
+        }
+        return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+    }
+
+    __m128 x4_;
+    __m128 r4_;
+    __m128 inner4_;
+    __m128 s4_;
+#endif
+    RowGeometry g_;
+};
 
 // Combine by maximum: a pixel is repainted only by a strictly larger
 // coverage, so on a tie the dot drawn first stays.
