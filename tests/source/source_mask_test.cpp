@@ -469,12 +469,29 @@ std::string read_file(const std::string& path) {
     return out.str();
 }
 
+// The log is a text file (opened with mode "a"), so its lines end the
+// platform's way: "\r\n" on Windows.
+std::string platform_lines(const std::string& text) {
+#if defined(_WIN32)
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n') {
+            out += '\r';
+        }
+        out += c;
+    }
+    return out;
+#else
+    return text;
+#endif
+}
+
 TEST(MaskLog, AppendsWholeLines) {
     const std::string path = ::testing::TempDir() + "pointillo_mask_log_test.txt";
     std::remove(path.c_str());
     append_mask_log(path.c_str(), "first\n");
     append_mask_log(path.c_str(), kSampleLine);
-    EXPECT_EQ(read_file(path), std::string("first\n") + kSampleLine);
+    EXPECT_EQ(read_file(path), platform_lines(std::string("first\n") + kSampleLine));
     std::remove(path.c_str());
 }
 
