@@ -208,8 +208,9 @@ class Host {
 
     // ---- layers ----
     // Adds a layer to the project and returns its id (1, 2, ...): what a
-    // layer parameter holds. Sizes outside 1 to 30000 (or a layer without
-    // `produce`) throw std::invalid_argument.
+    // layer parameter holds. Sizes outside 1 to 30000 throw
+    // std::invalid_argument. A layer without `produce` has only the pixels
+    // supplied for it.
     int32_t add_layer(Layer layer);
     // Ready pixels of a layer at a depth and downsample (pixels.depth);
     // their size must be the downsampled size.
