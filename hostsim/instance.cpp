@@ -263,6 +263,11 @@ bool Instance::keyframed(int32_t index) const {
     return !keys_.at(static_cast<std::size_t>(index)).empty();
 }
 
+std::vector<Keyframe> Instance::keyframes(int32_t index) const {
+    std::lock_guard lock(mutex_);
+    return keys_.at(static_cast<std::size_t>(index));
+}
+
 ParamValue Instance::value_at(int32_t index, A_long time, A_u_long time_scale) const {
     std::lock_guard lock(mutex_);
     const std::vector<Keyframe>& keys = keys_.at(static_cast<std::size_t>(index));

@@ -83,6 +83,8 @@ class Instance {
     // parameter gets (or changes) a key at that time, a constant one changes.
     void set_value_at(int32_t index, A_long time, A_u_long time_scale, const ParamValue& value);
     bool keyframed(int32_t index) const;
+    // Its keyframes; empty while the parameter is constant.
+    std::vector<Keyframe> keyframes(int32_t index) const;
 
     // The value at `time` in units of `time_scale` (0 counts as 1).
     ParamValue value_at(int32_t index, A_long time, A_u_long time_scale) const;
