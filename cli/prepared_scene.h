@@ -51,7 +51,9 @@ struct ParamTrack {
 // outside them; the other kinds hold each key's value until the next key.
 ParamValue param_value_at(const ParamTrack& track, int32_t current_time, int32_t time_scale);
 
-// A source layer as the host hands it to the effect.
+// A source layer as the host hands it to the effect: a checkout reports
+// width x height as its reference size, and (0, 0, pixels.width,
+// pixels.height) as both its result and its maximum result rectangle.
 struct SourceLayer {
     int32_t width = 0;  // full-resolution size: the checkout's ref_width
     int32_t height = 0; // and ref_height

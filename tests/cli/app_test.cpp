@@ -78,7 +78,7 @@ TEST(App, RenderWritesFramesAndASummary) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
     const RunResult r =
-        run({"render", (dir / "scene.json").string(), "-o", (dir / "out").string(), "--jobs", "2"});
+        run({"render", (dir / "scene.json").string(), "-o", (dir / "out").string(), "--jobs", "1"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(file_names(dir / "out"),
               (std::vector<std::string>{"frame_00000.png", "frame_00001.png", "frame_00002.png",
