@@ -329,12 +329,11 @@ const PF_WorldSuite2* world_suite_table() {
 
 FrameResult render_frame(Host& host, const Module& module, Instance& instance,
                          const FrameRequest& request) {
-    const PF_PixelFormat format = pixel_format_of(request.depth);
+    pixel_format_of(request.depth); // refuses a depth other than 8, 16 or 32
     if (request.width < 1 || request.height < 1 || request.width > kLargestSide ||
         request.height > kLargestSide) {
         throw std::invalid_argument("the effect layer must be 1 to 30000 pixels a side");
     }
-    static_cast<void>(format);
 
     FrameResult result;
     FrameState frame;

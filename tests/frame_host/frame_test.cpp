@@ -498,6 +498,28 @@ TEST_F(Frames, DepthsShareOneCanvas) {
     EXPECT_GT(nonzero, 100);
 }
 
+TEST_F(Frames, AwkwardTimesAndTimeScalesRender) {
+    // Particles make the pre-render walk 9.75 s of history around each time;
+    // none of it may overflow or divide by zero (the sanitizer builds check).
+    fill_slot(1, add_word(120, 60, 3));
+    fill_slot(2, add_word(140, 70, 4));
+    instance.set_value("Enable Additional Particles", 1);
+    instance.set_value("Loop", 1);
+    const A_long times[] = {INT32_MIN, -600, -1, 0, 1, 840, INT32_MAX - 1, INT32_MAX};
+    const A_u_long scales[] = {0, 1, 30, 600, 1000000, UINT32_MAX};
+    for (const A_long time : times) {
+        for (const A_u_long scale : scales) {
+            hostsim::FrameRequest request = frame_at(0.0);
+            request.time = time;
+            request.time_scale = scale;
+            const hostsim::FrameResult result = render(request);
+            EXPECT_TRUE(result.ok())
+                << "time " << time << "/" << scale << ": " << result.pre_render_err << " "
+                << result.render_err << " " << result.return_msg;
+        }
+    }
+}
+
 TEST_F(Frames, CancelAtTheRow64CheckLeavesRowsZeroTo63Written) {
     fill_slot(1, add_word(120, 60, 3));
     fill_slot(2, add_word(140, 70, 4));
