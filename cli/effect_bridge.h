@@ -2,7 +2,12 @@
 
 // The seam between the renderer and the effect module. Everything else in
 // cli/ knows the effect only through these declarations; the module is
-// driven through the emulated host behind them.
+// driven through the emulated host behind them (effect_session.h).
+//
+// The module is loaded once per process, on first use. Scenes may follow one
+// another in a process: a frame of another scene than the last one sets the
+// effect instance up again (frames of the previous scene still in flight
+// finish first). Frames of one scene render concurrently.
 
 #include "cli/image.h"
 #include "cli/prepared_scene.h"

@@ -67,6 +67,11 @@ constexpr int32_t kFrameTimeStep = 1000;
 // Everything a frame render needs, fixed before the first frame and shared
 // read-only by all render threads.
 struct PreparedScene {
+    // Tells preparations apart: prepare_scene gives each one a number of its
+    // own (within the process), so the effect bridge knows a scene it has set
+    // up without comparing pixels. 0 for a scene built by hand; such a scene
+    // is recognised by its content. A prepared scene is not changed afterwards.
+    uint64_t id = 0;
     int32_t width = 0;  // the effect layer (a solid of the comp's size),
     int32_t height = 0; // full-resolution pixels
     int32_t time_scale = 30000;

@@ -7,6 +7,7 @@
 #include "cli/text_layer.h"
 
 #include <algorithm>
+#include <atomic>
 
 namespace pointillo {
 
@@ -17,7 +18,9 @@ constexpr std::uintmax_t kMaxImageBytes = std::uintmax_t{1} << 30;
 } // namespace
 
 PreparedScene prepare_scene(const Scene& scene) {
+    static std::atomic<uint64_t> next_id{1};
     PreparedScene out;
+    out.id = next_id.fetch_add(1, std::memory_order_relaxed);
     out.width = scene.comp.width;
     out.height = scene.comp.height;
     out.time_scale = scene.comp.time_scale;

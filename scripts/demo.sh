@@ -7,5 +7,5 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh --no-windows
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$(nproc)"
-./build/release/cli/pointillo render -o out --video out/demo.mp4 "$@"
+./build/release/pointillo render -o out --video out/demo.mp4 "$@"
 echo "demo: frames in out/, video in out/demo.mp4"

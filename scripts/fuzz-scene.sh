@@ -14,6 +14,7 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DPOINTILLO_BUILD_TESTS=OFF -DPOINTILLO_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --target fuzz_scene -j "$(nproc)"
 
+export POINTILLO_MODULE="$PWD/$build/Pointillo.so"
 corpus=$(mktemp -d)
 trap 'rm -rf "$corpus"' EXIT
 cp cli/fuzz/corpus/* "$corpus"/
