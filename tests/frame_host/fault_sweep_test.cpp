@@ -105,6 +105,13 @@ TEST_F(FaultSweep, EveryHostCallFailsInTurn) {
         } else {
             ADD_FAILURE() << row << ": a host call this sweep does not know";
         }
+        if (!result.rendered) {
+            // A failed pre-render leaves the output record as the host passed it.
+            const auto* bytes = reinterpret_cast<const unsigned char*>(&result.pre_render_output);
+            for (std::size_t i = 0; i < sizeof(result.pre_render_output); ++i) {
+                ASSERT_EQ(bytes[i], 0) << row << ": the output record was written";
+            }
+        }
         failures += err != PF_Err_NONE ? 1 : 0;
         EXPECT_EQ(result.pre_render_data_deletions, result.pre_render_data_adopted ? 1 : 0) << row;
         expect_recovered(row);

@@ -6,7 +6,10 @@
 
 #include <array>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -518,6 +521,61 @@ TEST_F(Frames, AwkwardTimesAndTimeScalesRender) {
                 << result.render_err << " " << result.return_msg;
         }
     }
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) { set(value.c_str()); }
+    ~ScopedEnv() { set(nullptr); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+  private:
+    void set(const char* value) {
+#if defined(_WIN32)
+        _putenv_s(name_, value != nullptr ? value : "");
+#else
+        if (value != nullptr) {
+            setenv(name_, value, 1);
+        } else {
+            unsetenv(name_);
+        }
+#endif
+    }
+    const char* name_;
+};
+
+std::vector<std::string> read_lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+TEST_F(Frames, TheMaskLogSaysWhatEachSourceCheckoutReported) {
+    const std::string path =
+        (std::filesystem::temp_directory_path() / "hostsim_frames_mask.log").string();
+    std::filesystem::remove(path);
+    fill_slot(1, add_word(120, 60, 3));
+    fill_slot(2, add_word(141, 70, 4));
+    {
+        const ScopedEnv log("POINTILLO_LOG", path);
+        hostsim::FrameRequest request = frame_at(1.4);
+        request.downsample_x = request.downsample_y = one_over(2);
+        ASSERT_TRUE(render(request).ok());
+        request.layer_worlds = hostsim::WorldMode::kAbsent;
+        ASSERT_TRUE(render(request).ok());
+    }
+    EXPECT_EQ(read_lines(path),
+              (std::vector<std::string>{
+                  "mask t=840/600 src=60x30 ref=120x60 rect=0,0,60,30 output=80x45 ds=0.50,0.50",
+                  "mask t=840/600 src=71x35 ref=141x70 rect=0,0,71,35 output=80x45 ds=0.50,0.50",
+                  "mask t=840/600 src=0x0 ref=120x60 rect=0,0,60,30 output=80x45 ds=0.50,0.50",
+                  "mask t=840/600 src=0x0 ref=141x70 rect=0,0,71,35 output=80x45 ds=0.50,0.50"}));
+    std::filesystem::remove(path);
 }
 
 TEST_F(Frames, CancelAtTheRow64CheckLeavesRowsZeroTo63Written) {
