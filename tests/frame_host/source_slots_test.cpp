@@ -3,6 +3,7 @@
 
 #include "effect_fixture.h"
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -187,6 +188,29 @@ TEST_F(SourceSlots, ColourMatchingHidesAndShowsTheColours) {
     ASSERT_EQ(press("Match Source Colors", on), PF_Err_NONE);
     EXPECT_TRUE(instance.hidden(dot_color));
     EXPECT_FALSE(instance.hidden(particle_color));
+}
+
+TEST_F(SourceSlots, TheCountIsTruncatedAndClamped) {
+    fill_slot(3, add_word(40, 20, 2));
+    struct Row {
+        double stored;
+        double written;
+    };
+    // Truncated toward zero, at most 16, at least the highest filled slot
+    // (3), at least 1; outside the int range it counts as the lowest int.
+    const Row rows[] = {{5.9, 5.0},          {16.9, 16.0},
+                        {17.0, 16.0},        {2.0, 3.0},
+                        {-5.0, 3.0},         {1e12, 3.0},
+                        {-1e12, 3.0},        {3.99, 3.0},
+                        {2147483648.0, 3.0}, {std::numeric_limits<double>::quiet_NaN(), 3.0}};
+    for (const Row row : rows) {
+        instance.set_value(text_count, row.stored);
+        hostsim::CommandIo io;
+        ASSERT_EQ(hostsim::user_changed_param(host, module, instance, slot_index(3), io),
+                  PF_Err_NONE)
+            << row.stored;
+        EXPECT_EQ(count(), row.written) << "stored " << row.stored;
+    }
 }
 
 TEST_F(SourceSlots, SlotsAreReadAtTheCommandsTime) {
