@@ -33,6 +33,7 @@ struct RenderOptions {
     int32_t downsample = 0;
     std::string background;
     std::string video;
+    std::string export_replay;
     bool resume = false;
 };
 
@@ -44,6 +45,7 @@ struct Given {
     bool downsample = false;
     bool background = false;
     bool video = false;
+    bool export_replay = false;
 };
 
 std::string format_float(double value) {
@@ -273,6 +275,9 @@ Loaded load_render(const RenderOptions& o, const Given& given, const AppContext&
     if (o.output.empty()) {
         throw InputError("-o: names no folder");
     }
+    if (given.export_replay && o.export_replay.empty()) {
+        throw InputError("--export-replay: names no folder");
+    }
     if (given.video) {
         if (!video_format_of(o.video)) {
             throw InputError("--video " + o.video + ": the file must end in .mp4 or .gif");
@@ -293,6 +298,22 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
     std::ostream& err = *context.err;
     const Loaded loaded = load_render(o, given, context);
     if (context.check_only) {
+        return kExitOk;
+    }
+    if (given.export_replay) {
+        std::vector<int32_t> frames;
+        for (int32_t n = loaded.job.frames.first; n <= loaded.job.frames.last; ++n) {
+            frames.push_back(n);
+        }
+        try {
+            context.export_replay(loaded.prepared, frames, o.export_replay);
+        } catch (const std::exception& e) {
+            throw RenderFailure("--export-replay " + o.export_replay + ": " + e.what());
+        }
+        out << "pointillo: replay bundle of " << frames.size()
+            << (frames.size() == 1 ? " frame" : " frames") << " written to " << o.export_replay
+            << "\n"
+            << std::flush;
         return kExitOk;
     }
     std::error_code ec;
@@ -368,6 +389,7 @@ struct Cli {
     CLI::Option* downsample = nullptr;
     CLI::Option* background = nullptr;
     CLI::Option* video = nullptr;
+    CLI::Option* export_replay = nullptr;
 
     Cli() {
         app.set_version_flag("--version", std::string("pointillo ") + POINTILLO_VERSION_TEXT);
@@ -375,8 +397,9 @@ struct Cli {
         render = app.add_subcommand("render", "Render a scene (or the built-in demo) to frames");
         render->add_option("scene", options.scene,
                            "Scene file (JSON); without one, the built-in demo");
-        render->add_option("-o,--output", options.output, "Folder for the frames")
-            ->capture_default_str();
+        CLI::Option* output =
+            render->add_option("-o,--output", options.output, "Folder for the frames")
+                ->capture_default_str();
         frames =
             render->add_option("--frames", options.frames, "Inclusive range of frame numbers A-B");
         frame = render->add_option("--frame", options.frame, "A single frame number");
@@ -390,7 +413,12 @@ struct Cli {
                                         "Composite over '#rrggbb' and write opaque frames");
         video = render->add_option("--video", options.video,
                                    "Also encode FILE.mp4 or FILE.gif with ffmpeg");
-        render->add_flag("--resume", options.resume, "Skip frames whose files already exist");
+        CLI::Option* resume =
+            render->add_flag("--resume", options.resume, "Skip frames whose files already exist");
+        export_replay = render->add_option(
+            "--export-replay", options.export_replay,
+            "Write a replay bundle of the selected frames to DIR instead of rendering them");
+        export_replay->excludes(video)->excludes(resume)->excludes(output);
         params = app.add_subcommand("params", "List the effect's parameters");
         info = app.add_subcommand("info", "Show the effect module's registration");
     }
@@ -404,6 +432,7 @@ struct Cli {
         g.downsample = downsample->count() > 0;
         g.background = background->count() > 0;
         g.video = video->count() > 0;
+        g.export_replay = export_replay->count() > 0;
         return g;
     }
 };

@@ -4,8 +4,10 @@
 #include "cli/render.h"
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <ostream>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,9 @@ struct AppContext {
     FrameRenderer renderer = render_effect_frame;
     std::function<std::vector<EffectParam>()> parameters = effect_parameters;
     std::function<EffectInfo()> info = effect_info;
+    std::function<void(const PreparedScene&, std::span<const int32_t>,
+                       const std::filesystem::path&)>
+        export_replay = export_effect_replay;
     std::string search_path; // where to look for ffmpeg (the PATH value)
     // Stop `render` after checking the command line and loading the scene.
     bool check_only = false;

@@ -11,6 +11,7 @@
 #include "hostsim/command.h"
 #include "hostsim/frame.h"
 #include "hostsim/module.h"
+#include "hostsim/replay.h"
 
 #include <algorithm>
 #include <array>
@@ -591,6 +592,14 @@ ArgbImage render_effect_frame(const PreparedScene& scene, int32_t frame,
         throw EffectError(effect_message(err, result.return_msg));
     }
     return image_of(result, scene.depth);
+}
+
+void export_effect_replay(const PreparedScene& scene, std::span<const int32_t> frames,
+                          const std::filesystem::path& dir) {
+    Session& s = session();
+    const std::vector<A_long> numbers(frames.begin(), frames.end());
+    const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
+    hostsim::save_replay(dir, s.host, s.instance, frame_request(scene, 0), numbers);
 }
 
 } // namespace pointillo

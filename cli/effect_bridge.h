@@ -14,6 +14,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <filesystem>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -73,5 +75,12 @@ EffectInfo effect_info();
 // EffectError carrying the effect's message.
 ArgbImage render_effect_frame(const PreparedScene& scene, int32_t frame,
                               const std::atomic<bool>& cancel);
+
+// Writes a replay bundle (hostsim/replay.h) of exactly what the host hands
+// the effect for these frames of the scene: every parameter's value or
+// keyframes, the layers' pixels at the scene's depth and downsample, the comp
+// and the time base. std::runtime_error when a file cannot be written.
+void export_effect_replay(const PreparedScene& scene, std::span<const int32_t> frames,
+                          const std::filesystem::path& dir);
 
 } // namespace pointillo
