@@ -1,0 +1,274 @@
+// Whole frames (smart pre-render plus smart render through EffectMain) at
+// 1920x1080 and 3840x2160: a hold, a transition, and a transition shedding
+// particles, at 8 and 32 bits. The `share/` benchmarks time the stages of the
+// same 1080p transition on the core functions a frame calls, so the frame time
+// can be split into masks, clouds, dots, particles and conversion.
+//
+// Clouds are cached across frames, as in a real render of consecutive frames:
+// the frame figures include cache hits, not builds; `share/cloud_build`
+// shows what a miss costs.
+
+#include "draw/canvas.h"
+#include "draw/morph.h"
+#include "draw/particles.h"
+#include "hostsim/command.h"
+#include "hostsim/frame.h"
+#include "source/cloud.h"
+#include "source/source_mask.h"
+
+#include <benchmark/benchmark.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace {
+
+using pointillo::CancelCheck;
+using pointillo::Canvas;
+using pointillo::DotSettings;
+using pointillo::SourceMask;
+
+constexpr A_u_long kTimeScale = 30000; // 30 fps, frames 1000 units apart
+
+// Text-like sources: blocks ("letters") with gaps, one word per source,
+// covering the middle of the frame like a title.
+hostsim::Argb word_pixel(int32_t width, int32_t height, int32_t letters, int32_t x, int32_t y) {
+    const int32_t cell = width / letters;
+    const bool inside = y >= height * 2 / 5 && y < height * 3 / 5 && x >= width / 10 &&
+                        x < width - width / 10 && x % cell >= cell / 6 &&
+                        x % cell < cell - cell / 6;
+    return inside ? hostsim::Argb{1.0f, 1.0f, 0.8f, 0.3f} : hostsim::Argb{0.0f, 0.0f, 0.0f, 0.0f};
+}
+
+struct Session {
+    hostsim::Module module{POINTILLO_MODULE_PATH};
+    hostsim::Host host;
+    hostsim::Instance instance;
+
+    Session(int32_t width, int32_t height, bool particles) {
+        hostsim::CommandIo setup;
+        hostsim::CommandIo params;
+        if (hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, setup) != 0 ||
+            hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params) != 0) {
+            throw std::runtime_error("the module did not set up");
+        }
+        for (int32_t slot = 1; slot <= 2; ++slot) {
+            const int32_t letters = slot == 1 ? 5 : 7;
+            const int32_t id =
+                host.add_layer(hostsim::pattern_layer(width, height, [=](int32_t x, int32_t y) {
+                    return word_pixel(width, height, letters, x, y);
+                }));
+            instance.set_value("Source " + std::to_string(slot), id);
+        }
+        instance.set_value("Enable Additional Particles", particles ? 1 : 0);
+    }
+};
+
+hostsim::FrameRequest frame_request(int32_t width, int32_t height, double seconds, int32_t depth) {
+    hostsim::FrameRequest request;
+    request.time = static_cast<A_long>(seconds * kTimeScale);
+    request.time_step = 1000;
+    request.time_scale = kTimeScale;
+    request.width = width;
+    request.height = height;
+    request.depth = depth;
+    return request;
+}
+
+// args: width, height, depth, kind (0 hold, 1 transition, 2 transition with particles)
+void BM_Frame(benchmark::State& state) {
+    const auto width = static_cast<int32_t>(state.range(0));
+    const auto height = static_cast<int32_t>(state.range(1));
+    const auto depth = static_cast<int32_t>(state.range(2));
+    const auto kind = state.range(3);
+    Session session(width, height, kind == 2);
+    // Defaults: 0.8 s hold then 1.2 s transition; 1.4 s is mid-transition.
+    const double seconds = kind == 0 ? 0.4 : 1.4;
+    const hostsim::FrameRequest request = frame_request(width, height, seconds, depth);
+    // The first frame makes the host's layer pixels and the module's clouds;
+    // later frames of a render reuse both.
+    const hostsim::FrameResult warm_up =
+        hostsim::render_frame(session.host, session.module, session.instance, request);
+    if (!warm_up.ok()) {
+        state.SkipWithError(warm_up.return_msg.c_str());
+        return;
+    }
+    for (auto _ : state) {
+        const hostsim::FrameResult result =
+            hostsim::render_frame(session.host, session.module, session.instance, request);
+        if (!result.ok()) {
+            state.SkipWithError(result.return_msg.c_str());
+            break;
+        }
+        benchmark::DoNotOptimize(result.output.data());
+    }
+    state.counters["ms_per_frame"] =
+        benchmark::Counter(static_cast<double>(state.iterations()) * 1e-3,
+                           benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void frame_args(benchmark::internal::Benchmark* b) {
+    for (const auto& size : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
+        for (int depth : {8, 32}) {
+            for (int kind : {0, 1, 2}) {
+                b->Args({size.first, size.second, depth, kind});
+            }
+        }
+    }
+    b->ArgNames({"w", "h", "bits", "kind"})->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+BENCHMARK(BM_Frame)->Apply(frame_args);
+
+// ---- shares of a 1080p transition frame, on the core functions ----
+
+struct Stages {
+    int32_t width = 1920;
+    int32_t height = 1080;
+    std::vector<std::byte> layer_a;
+    std::vector<std::byte> layer_b;
+    SourceMask mask_a;
+    SourceMask mask_b;
+    DotSettings dots;
+
+    Stages() {
+        layer_a = make_layer(5);
+        layer_b = make_layer(7);
+        mask_a = sample(layer_a);
+        mask_b = sample(layer_b);
+    }
+
+    std::vector<std::byte> make_layer(int32_t letters) const {
+        std::vector<std::byte> bytes(static_cast<size_t>(width) * static_cast<size_t>(height) * 4);
+        for (int32_t y = 0; y < height; ++y) {
+            for (int32_t x = 0; x < width; ++x) {
+                const hostsim::Argb p = word_pixel(width, height, letters, x, y);
+                std::byte* out = bytes.data() + (static_cast<size_t>(y) * width + x) * 4;
+                for (int c = 0; c < 4; ++c) {
+                    out[c] = static_cast<std::byte>(static_cast<int>(p[c] * p[0] * 255.0f + 0.5f));
+                }
+                out[0] = static_cast<std::byte>(static_cast<int>(p[0] * 255.0f + 0.5f));
+            }
+        }
+        return bytes;
+    }
+
+    SourceMask sample(const std::vector<std::byte>& layer) const {
+        const pointillo::ConstPixelView view{layer.data(), width, height, width * 4,
+                                             pointillo::PixelDepth::k8};
+        return pointillo::sample_source_mask(width, height, view, {0, 0}, CancelCheck{});
+    }
+};
+
+Stages& stages() {
+    static Stages s;
+    return s;
+}
+
+void BM_ShareMasks(benchmark::State& state) {
+    Stages& s = stages();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(s.sample(s.layer_a));
+        benchmark::DoNotOptimize(s.sample(s.layer_b));
+    }
+}
+BENCHMARK(BM_ShareMasks)->Name("share/masks_two_1080p")->Unit(benchmark::kMillisecond);
+
+void BM_ShareCloudBuild(benchmark::State& state) {
+    Stages& s = stages();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(pointillo::build_cloud(s.mask_a, s.dots));
+        benchmark::DoNotOptimize(pointillo::build_cloud(s.mask_b, s.dots));
+    }
+}
+BENCHMARK(BM_ShareCloudBuild)->Name("share/cloud_build_two_1080p")->Unit(benchmark::kMillisecond);
+
+void BM_ShareCloudHit(benchmark::State& state) {
+    Stages& s = stages();
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(pointillo::get_cloud(s.mask_a, s.dots));
+        benchmark::DoNotOptimize(pointillo::get_cloud(s.mask_b, s.dots));
+    }
+}
+BENCHMARK(BM_ShareCloudHit)->Name("share/cloud_hit_two")->Unit(benchmark::kMicrosecond);
+
+void BM_ShareDots(benchmark::State& state) {
+    Stages& s = stages();
+    const auto a = pointillo::get_cloud(s.mask_a, s.dots);
+    const auto b = pointillo::get_cloud(s.mask_b, s.dots);
+    Canvas canvas;
+    for (auto _ : state) {
+        pointillo::render_morph(s.mask_a, s.mask_b, *a, *b, s.dots, 0.5f, s.width, s.height, canvas,
+                                CancelCheck{});
+        benchmark::DoNotOptimize(canvas.pixels.data());
+    }
+}
+BENCHMARK(BM_ShareDots)->Name("share/dots_morph_1080p")->Unit(benchmark::kMillisecond);
+
+// Particles of one emission step at the default rate (8 particles) and at the
+// cap (1000), emitted and drawn.
+void BM_ShareParticles(benchmark::State& state) {
+    Stages& s = stages();
+    const auto a = pointillo::get_cloud(s.mask_a, s.dots);
+    const auto b = pointillo::get_cloud(s.mask_b, s.dots);
+    pointillo::ParticleSettings particles;
+    particles.enabled = true;
+    particles.emission_rate = static_cast<float>(state.range(0));
+    Canvas canvas;
+    pointillo::reset_canvas(canvas, s.width, s.height);
+    std::vector<pointillo::Particle> list;
+    for (auto _ : state) {
+        pointillo::emit_particles(list, s.mask_a, s.mask_b, *a, *b, s.dots, particles, 0.49f, 0.5f,
+                                  0.51f, 0.01f, 0.3f, 0.05f, 28);
+        pointillo::draw_particles(list, s.width, s.height, s.dots.edge_softness, canvas);
+    }
+    state.counters["particles"] = static_cast<double>(list.size());
+}
+BENCHMARK(BM_ShareParticles)
+    ->Name("share/particles_one_step")
+    ->Arg(160)
+    ->Arg(20000)
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_ShareConvert(benchmark::State& state) {
+    Stages& s = stages();
+    Canvas canvas;
+    pointillo::reset_canvas(canvas, s.width, s.height);
+    const auto depth = state.range(0) == 8 ? pointillo::PixelDepth::k8 : pointillo::PixelDepth::k32;
+    const std::ptrdiff_t rowbytes = s.width * pointillo::bytes_per_pixel(depth);
+    std::vector<std::byte> out(static_cast<size_t>(rowbytes) * static_cast<size_t>(s.height));
+    for (auto _ : state) {
+        pointillo::convert_canvas(
+            canvas, pointillo::PixelView{out.data(), s.width, s.height, rowbytes, depth},
+            CancelCheck{});
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_ShareConvert)
+    ->Name("share/convert_1080p")
+    ->Arg(8)
+    ->Arg(32)
+    ->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+// Frames allocate tens of megabytes (canvas, masks, worlds). glibc hands such
+// blocks back to the kernel on every free, and on virtual machines faulting
+// them in again costs more than drawing the frame; a host keeps its memory,
+// so the benchmark does too. POINTILLO_BENCH_SYSTEM_MALLOC=1 measures without.
+int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+    if (std::getenv("POINTILLO_BENCH_SYSTEM_MALLOC") == nullptr) {
+        mallopt(M_MMAP_THRESHOLD, 1 << 30);
+        mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    }
+#endif
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
