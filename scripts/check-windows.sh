@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Cross-builds the Windows module (the `windows` preset) and checks the file
 # as the host will see it: exactly the two exported entry points, only system
-# libraries imported, and the PiPL resource byte for byte. Then runs the
-# cross-built test suite under Wine, which loads Pointillo.aex through
-# LoadLibrary.
+# libraries imported, and the PiPL resource byte for byte. Then, under Wine,
+# runs the cross-built test suite, which loads Pointillo.aex through
+# LoadLibrary, and compares frames the Windows build renders with the Linux
+# build's (scripts/compare-windows-frames.sh).
 #
 # Usage: scripts/check-windows.sh [--no-wine]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source scripts/wine-env.sh
+started=$SECONDS
 
 jobs=${JOBS:-$(nproc)}
 run_wine=1
@@ -47,10 +50,16 @@ done
 "$objdump" -p "$module" | grep -q 'name: .*PIPL' || fail "no PiPL resource directory entry"
 echo "check-windows: exports, imports and resource of $module are as expected"
 
+echo "check-windows: cross build and file checks took $((SECONDS - started)) s"
+
 if ((run_wine)); then
-    if command -v wine >/dev/null 2>&1 || command -v wine64 >/dev/null 2>&1; then
-        WINEDEBUG=-all ctest --preset windows -j "$jobs"
-    else
-        echo "check-windows: Wine not installed, the cross-built tests were not run"
-    fi
+    wine_start || fail "Wine is needed to run the Windows build (or pass --no-wine)"
+    trap wine_stop EXIT
+    wine_started=$SECONDS
+    ctest --preset windows -j "$jobs"
+    echo "check-windows: the test suite under Wine took $((SECONDS - wine_started)) s"
+    compare_started=$SECONDS
+    bash scripts/compare-windows-frames.sh
+    echo "check-windows: the frame comparison took $((SECONDS - compare_started)) s"
 fi
+echo "check-windows: done in $((SECONDS - started)) s"

@@ -2,7 +2,8 @@
 # Builds and runs every test: formatting, the native suite, the suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, a short fuzz run of the scene reader, and the Windows
-# module (cross-built, checked, and run under Wine).
+# module (cross-built, checked, its tests run under Wine, and its frames
+# compared with the Linux build's).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -34,7 +35,8 @@ TSAN_OPTIONS=halt_on_error=1 ctest --preset tsan -j "$jobs"
 stage "fuzzing the scene reader"
 bash scripts/fuzz-scene.sh 20
 
-stage "Windows module (cross build, checks, Wine)"
-bash scripts/check-windows.sh
+stage "Windows module (cross build, checks, tests and frame comparison under Wine)"
+# The Linux side of the frame comparison is the release build made above.
+POINTILLO_LINUX_BUILD=build/release bash scripts/check-windows.sh
 
 stage "all stages passed"
