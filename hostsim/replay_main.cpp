@@ -1,14 +1,15 @@
 // pointillo-replay: renders a replay bundle through the effect module in the
 // emulated host, or compares two folders of frames it rendered.
 //
-//   pointillo-replay [--module FILE] [--jobs N] BUNDLE_DIR OUT_DIR
+//   pointillo-replay [--module FILE] [--jobs N] [--frames A,B,...] BUNDLE_DIR OUT_DIR
 //   pointillo-replay --compare [--max-diff F] DIR_A DIR_B
 //
 // The module is loaded from FILE, or else from the folder of this program
-// (Pointillo.aex on Windows). A render writes OUT_DIR/frame_<nnnnn>.raw for
-// frame number n (the output without row padding: alpha, red, green, blue at
-// the bundle's depth, little-endian) and OUT_DIR/frames.txt, a line per frame
-// with its file, width, height and depth.
+// (Pointillo.aex on Windows); --frames renders only those of the bundle's
+// frames. A render writes OUT_DIR/frame_<nnnnn>.raw for frame number n (the
+// output without row padding: alpha, red, green, blue at the bundle's depth,
+// little-endian) and OUT_DIR/frames.txt, a line per frame with its file,
+// width, height and depth.
 //
 // Exit status: 0 done (for --compare: equal, or within --max-diff); 1 a frame
 // that failed, or frames that differ; 2 a bad command line, bundle or module.
@@ -97,7 +98,8 @@ void write_bytes(const fs::path& path, const void* data, std::size_t size) {
 
 struct RenderOptions {
     fs::path module;
-    int32_t jobs = 0; // 0: one per core
+    int32_t jobs = 0;                          // 0: one per core
+    std::optional<std::vector<A_long>> frames; // unset: all of the bundle's
     fs::path bundle;
     fs::path out;
 };
@@ -141,7 +143,17 @@ FrameOutcome render_one(hostsim::Host& host, const hostsim::Module& module,
 
 int render_bundle(const RenderOptions& options) {
     const auto start = std::chrono::steady_clock::now();
-    const hostsim::Replay replay = hostsim::load_replay(options.bundle);
+    hostsim::Replay replay = hostsim::load_replay(options.bundle);
+    if (options.frames) {
+        for (const A_long frame : *options.frames) {
+            if (std::find(replay.frames.begin(), replay.frames.end(), frame) ==
+                replay.frames.end()) {
+                throw std::runtime_error("frame " + std::to_string(frame) +
+                                         " is not one of the bundle's");
+            }
+        }
+        replay.frames = *options.frames;
+    }
     const hostsim::Module module(options.module.string());
     hostsim::Host host;
 
@@ -384,6 +396,27 @@ double parse_fraction(const std::string& text) {
     return number(text.substr(0, slash)) / den;
 }
 
+std::vector<A_long> parse_frames(const std::string& text) {
+    std::vector<A_long> frames;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t end = text.find(',', start);
+        if (end == std::string::npos) {
+            end = text.size();
+        }
+        A_long frame = 0;
+        const char* first = text.data() + start;
+        const char* last = text.data() + end;
+        const auto [stop, error] = std::from_chars(first, last, frame);
+        if (error != std::errc() || stop != last || first == last) {
+            throw UsageError("--frames takes frame numbers separated by commas");
+        }
+        frames.push_back(frame);
+        start = end + 1;
+    }
+    return frames;
+}
+
 int run(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool compare = false;
@@ -405,6 +438,8 @@ int run(int argc, char** argv) {
             max_diff = parse_fraction(value());
         } else if (arg == "--module") {
             module = fs::path(value());
+        } else if (arg == "--frames") {
+            options.frames = parse_frames(value());
         } else if (arg == "--jobs") {
             const std::string& text = value();
             int32_t jobs = 0;
@@ -442,8 +477,8 @@ int main(int argc, char** argv) {
         if (e.what()[0] != '\0') {
             std::fprintf(stderr, "pointillo-replay: %s\n", e.what());
         }
-        std::fprintf(stderr, "usage: pointillo-replay [--module FILE] [--jobs N] BUNDLE_DIR "
-                             "OUT_DIR\n"
+        std::fprintf(stderr, "usage: pointillo-replay [--module FILE] [--jobs N] "
+                             "[--frames A,B,...] BUNDLE_DIR OUT_DIR\n"
                              "       pointillo-replay --compare [--max-diff F] DIR_A DIR_B\n");
         return 2;
     } catch (const std::exception& e) {
