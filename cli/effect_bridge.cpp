@@ -410,6 +410,9 @@ void Session::set_track(const ParamTrack& track) {
 
 void Session::set_up(const PreparedScene& scene) {
     bound_.reset();
+    if (scene.downsample < 1) {
+        throw std::logic_error("a scene with downsample " + std::to_string(scene.downsample));
+    }
     const PF_RationalScale downsample{1, static_cast<A_u_long>(scene.downsample)};
 
     std::vector<bool> from_scene(static_cast<size_t>(instance.param_count()), false);
