@@ -6,6 +6,10 @@
 #include <iostream>
 #include <unistd.h>
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 namespace {
 
 // Raised by the first Ctrl-C; the effect's abort poll reads it. A second
@@ -20,6 +24,13 @@ extern "C" void on_interrupt(int) {
 } // namespace
 
 int main(int argc, char** argv) {
+#if defined(__GLIBC__)
+    // Every frame allocates and frees tens of megabytes (canvas, masks,
+    // worlds). By default glibc gives such blocks back to the kernel at once,
+    // and faulting them in again costs more than drawing the frame; keep them.
+    mallopt(M_MMAP_THRESHOLD, 1 << 30);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+#endif
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     action.sa_flags = SA_RESETHAND;
