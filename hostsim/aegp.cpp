@@ -25,19 +25,6 @@ template <const char* Name, typename... Args> A_Err unsupported(Args...) {
     return aegp_call(Name, "", [] { return PF_Err_INVALID_CALLBACK; });
 }
 
-int32_t whole(double number) {
-    if (!(number == number)) {
-        return 0;
-    }
-    if (number >= 2147483647.0) {
-        return INT32_MAX;
-    }
-    if (number <= -2147483648.0) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(number);
-}
-
 // A colour channel of a stream value (0..1) as the host's 8 bits.
 A_u_char channel(double value) {
     const double scaled = value * 255.0 + 0.5;

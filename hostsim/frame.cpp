@@ -16,7 +16,7 @@ std::string checkout_what(A_long checkout_id, int32_t layer_id) {
     return "checkout " + std::to_string(checkout_id) + " (layer " + std::to_string(layer_id) + ")";
 }
 
-int32_t whole(double number) {
+int32_t whole_or_zero(double number) {
     if (!(number > -2147483649.0 && number < 2147483648.0)) {
         return 0;
     }
@@ -63,7 +63,8 @@ PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkou
         record.index = index;
         record.time = what_time;
         record.request_rect = req->rect;
-        const int32_t layer_id = whole(instance.value_at(index, what_time, time_scale).number);
+        const int32_t layer_id =
+            whole_or_zero(instance.value_at(index, what_time, time_scale).number);
         PF_CheckoutResult& result = record.result;
         std::memset(&result, 0, sizeof(result));
         result.par = PF_RationalScale{1, 1};

@@ -16,21 +16,6 @@ std::string_view name_of(const PF_ParamDef& def) {
     return {def.name, length};
 }
 
-// Integer values (popup items, checkboxes, layer ids) as the host stores
-// them; anything outside the int range saturates.
-int32_t whole(double number) {
-    if (!(number == number)) {
-        return 0;
-    }
-    if (number >= 2147483647.0) {
-        return INT32_MAX;
-    }
-    if (number <= -2147483648.0) {
-        return INT32_MIN;
-    }
-    return static_cast<int32_t>(number);
-}
-
 bool interpolates(PF_ParamType type) {
     return type == PF_Param_FLOAT_SLIDER;
 }
@@ -320,6 +305,19 @@ AEGP_DynStreamFlags Instance::stream_flags(int32_t index) const {
 void Instance::set_stream_flags(int32_t index, AEGP_DynStreamFlags flags) {
     std::lock_guard lock(mutex_);
     stream_flags_.at(static_cast<std::size_t>(index)) = flags;
+}
+
+int32_t whole(double number) {
+    if (!(number == number)) {
+        return 0;
+    }
+    if (number >= 2147483647.0) {
+        return INT32_MAX;
+    }
+    if (number <= -2147483648.0) {
+        return INT32_MIN;
+    }
+    return static_cast<int32_t>(number);
 }
 
 } // namespace hostsim

@@ -19,6 +19,10 @@ struct ParamValue {
     PF_Pixel color{};
 };
 
+// Integer values (popup items, checkboxes, layer ids) as the host stores
+// them; NaN is 0 and anything outside the int range saturates.
+int32_t whole(double number);
+
 // A value set at one moment, in seconds.
 struct Keyframe {
     double seconds = 0.0;
