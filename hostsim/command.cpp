@@ -164,24 +164,17 @@ bool applies_changes(PF_Cmd cmd) {
 
 void apply_change(Instance& instance, int32_t index, const PF_ParamDef& def,
                   const PF_InData& in_data) {
-    ParamValue value;
+    // Layers, buttons and groups do not change through the array.
     switch (def.param_type) {
     case PF_Param_FLOAT_SLIDER:
-        value.number = def.u.fs_d.value;
-        break;
     case PF_Param_POPUP:
-        value.number = def.u.pd.value;
-        break;
     case PF_Param_CHECKBOX:
-        value.number = def.u.bd.value;
-        break;
     case PF_Param_COLOR:
-        value.color = def.u.cd.value;
+        instance.set_value_at(index, in_data.current_time, in_data.time_scale, value_in(def));
         break;
     default:
-        return; // layers, buttons and groups do not change through the array
+        break;
     }
-    instance.set_value_at(index, in_data.current_time, in_data.time_scale, value);
 }
 
 } // namespace

@@ -124,55 +124,20 @@ PF_Err Instance::add_param(PF_ParamIndex index, const PF_ParamDef& def) {
 ParamValue Instance::constant_locked(int32_t index) const {
     const auto i = static_cast<std::size_t>(index);
     const PF_ParamDef& def = values_.at(i);
-    ParamValue value;
-    switch (def.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-        value.number = def.u.fs_d.value;
-        break;
-    case PF_Param_POPUP:
-        value.number = def.u.pd.value;
-        break;
-    case PF_Param_CHECKBOX:
-        value.number = def.u.bd.value;
-        break;
-    case PF_Param_BUTTON:
-        value.number = def.u.button_d.value;
-        break;
-    case PF_Param_COLOR:
-        value.color = def.u.cd.value;
-        break;
-    case PF_Param_LAYER:
+    if (def.param_type == PF_Param_LAYER) {
+        ParamValue value;
         value.number = layer_ids_[i];
-        break;
-    default:
-        break;
+        return value;
     }
-    return value;
+    return value_in(def);
 }
 
 void Instance::set_constant_locked(int32_t index, const ParamValue& value) {
     const auto i = static_cast<std::size_t>(index);
     PF_ParamDef& def = values_.at(i);
-    switch (def.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-        def.u.fs_d.value = value.number;
-        break;
-    case PF_Param_POPUP:
-        def.u.pd.value = whole(value.number);
-        break;
-    case PF_Param_CHECKBOX:
-        def.u.bd.value = whole(value.number);
-        break;
-    case PF_Param_BUTTON:
-        def.u.button_d.value = whole(value.number);
-        break;
-    case PF_Param_COLOR:
-        def.u.cd.value = value.color;
-        break;
-    case PF_Param_LAYER:
+    if (def.param_type == PF_Param_LAYER) {
         layer_ids_[i] = whole(value.number);
-        break;
-    default:
+    } else if (!store_value(def, value)) {
         throw std::invalid_argument("parameter " + std::to_string(index) + " holds no value");
     }
 }
@@ -275,25 +240,7 @@ PF_ParamDef Instance::param_at(int32_t index, A_long time, A_u_long time_scale) 
         }
         value = evaluate(def.param_type, keys_[i], seconds_of(time, time_scale));
     }
-    switch (def.param_type) {
-    case PF_Param_FLOAT_SLIDER:
-        def.u.fs_d.value = value.number;
-        break;
-    case PF_Param_POPUP:
-        def.u.pd.value = whole(value.number);
-        break;
-    case PF_Param_CHECKBOX:
-        def.u.bd.value = whole(value.number);
-        break;
-    case PF_Param_BUTTON:
-        def.u.button_d.value = whole(value.number);
-        break;
-    case PF_Param_COLOR:
-        def.u.cd.value = value.color;
-        break;
-    default:
-        break;
-    }
+    store_value(def, value);
     return def;
 }
 
@@ -305,6 +252,52 @@ AEGP_DynStreamFlags Instance::stream_flags(int32_t index) const {
 void Instance::set_stream_flags(int32_t index, AEGP_DynStreamFlags flags) {
     std::lock_guard lock(mutex_);
     stream_flags_.at(static_cast<std::size_t>(index)) = flags;
+}
+
+ParamValue value_in(const PF_ParamDef& def) {
+    ParamValue value;
+    switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+        value.number = def.u.fs_d.value;
+        break;
+    case PF_Param_POPUP:
+        value.number = def.u.pd.value;
+        break;
+    case PF_Param_CHECKBOX:
+        value.number = def.u.bd.value;
+        break;
+    case PF_Param_BUTTON:
+        value.number = def.u.button_d.value;
+        break;
+    case PF_Param_COLOR:
+        value.color = def.u.cd.value;
+        break;
+    default:
+        break;
+    }
+    return value;
+}
+
+bool store_value(PF_ParamDef& def, const ParamValue& value) {
+    switch (def.param_type) {
+    case PF_Param_FLOAT_SLIDER:
+        def.u.fs_d.value = value.number;
+        return true;
+    case PF_Param_POPUP:
+        def.u.pd.value = whole(value.number);
+        return true;
+    case PF_Param_CHECKBOX:
+        def.u.bd.value = whole(value.number);
+        return true;
+    case PF_Param_BUTTON:
+        def.u.button_d.value = whole(value.number);
+        return true;
+    case PF_Param_COLOR:
+        def.u.cd.value = value.color;
+        return true;
+    default:
+        return false;
+    }
 }
 
 int32_t whole(double number) {

@@ -23,6 +23,12 @@ struct ParamValue {
 // them; NaN is 0 and anything outside the int range saturates.
 int32_t whole(double number);
 
+// The value a definition record carries (sliders, popups, checkboxes,
+// buttons, colours; zero for other kinds), and the reverse: false when the
+// kind keeps no value in the record (layers, groups).
+ParamValue value_in(const PF_ParamDef& def);
+bool store_value(PF_ParamDef& def, const ParamValue& value);
+
 // A value set at one moment, in seconds.
 struct Keyframe {
     double seconds = 0.0;
