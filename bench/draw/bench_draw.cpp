@@ -11,6 +11,7 @@
 
 #include "common/hash.h"
 #include "draw/canvas.h"
+#include "draw/dot_batch.h"
 #include "draw/morph.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
@@ -31,38 +32,24 @@ float u(uint32_t i, uint32_t k) {
     return rand01(0x2545F491u + 8u * i + k);
 }
 
-struct Dot {
-    float x;
-    float y;
-    float radius;
-    Rgb color;
-};
-
 // Radius: 0 jitters 3.5 by 10 % either way, any other value is used as is.
-std::vector<Dot> standard_dots(uint32_t count, float radius) {
-    std::vector<Dot> dots;
+std::vector<DotDraw> standard_dots(uint32_t count, float radius) {
+    std::vector<DotDraw> dots;
     dots.reserve(count);
     for (uint32_t i = 0; i < count; ++i) {
-        const float r = radius > 0.0f ? radius : 3.5f * (1.0f + 0.1f * (2.0f * u(i, 2) - 1.0f));
-        dots.push_back({u(i, 0) * 1920.0f, u(i, 1) * 1080.0f, r, {u(i, 3), u(i, 4), u(i, 5)}});
+        DotDraw dot;
+        dot.x = u(i, 0) * 1920.0f;
+        dot.y = u(i, 1) * 1080.0f;
+        dot.radius = radius > 0.0f ? radius : 3.5f * (1.0f + 0.1f * (2.0f * u(i, 2) - 1.0f));
+        dot.opacity = 1.0f;
+        dot.color = {u(i, 3), u(i, 4), u(i, 5)};
+        dots.push_back(dot);
     }
     return dots;
 }
 
-// Draws in list order, asking for each dot's pixels a few dots ahead, as
-// render_morph does.
-void draw_standard_dots(Canvas& canvas, const std::vector<Dot>& dots) {
-    constexpr size_t kAhead = 4;
-    for (size_t k = 0; k < dots.size(); ++k) {
-        if (k + kAhead < dots.size()) {
-            const Dot& next = dots[k + kAhead];
-            prefetch_dot(canvas, next.x, next.y, next.radius, 0.75f);
-        }
-        const Dot& dot = dots[k];
-        draw_dot(canvas, dot_shape::kCircle, 0.75f, dot.x, dot.y, dot.radius, 0.0f, 1.0f,
-                 dot.color);
-    }
-}
+// Circles, softness 0.75.
+const DotStyle kStandardStyle{dot_shape::kCircle, 0.75f, true, Rgb{}};
 
 void BM_clear_1080p(benchmark::State& state) {
     Canvas canvas;
@@ -76,11 +63,10 @@ void BM_clear_1080p(benchmark::State& state) {
 }
 
 void BM_dots(benchmark::State& state, uint32_t count, float radius) {
-    const std::vector<Dot> dots = standard_dots(count, radius);
+    const std::vector<DotDraw> dots = standard_dots(count, radius);
     Canvas canvas;
     for (auto _ : state) {
-        reset_canvas(canvas, kWidth, kHeight);
-        draw_standard_dots(canvas, dots);
+        render_dots(canvas, kWidth, kHeight, kStandardStyle, dots);
         benchmark::DoNotOptimize(canvas.pixels.data());
         benchmark::ClobberMemory();
     }
@@ -168,8 +154,7 @@ void BM_morph_text_1080p(benchmark::State& state, float progress) {
 
 void BM_convert_1080p(benchmark::State& state, PixelDepth depth) {
     Canvas canvas;
-    reset_canvas(canvas, kWidth, kHeight);
-    draw_standard_dots(canvas, standard_dots(24'000, 0.0f));
+    render_dots(canvas, kWidth, kHeight, kStandardStyle, standard_dots(24'000, 0.0f));
     const std::ptrdiff_t rowbytes = kWidth * bytes_per_pixel(depth);
     std::vector<std::byte> out(static_cast<size_t>(rowbytes) * kHeight);
     const PixelView view{out.data(), kWidth, kHeight, rowbytes, depth};

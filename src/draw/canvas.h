@@ -46,11 +46,6 @@ void reset_canvas(Canvas& canvas, int32_t width, int32_t height);
 // The softness every drawing routine uses: at least 0.75 pixel.
 float effective_softness(float edge_softness);
 
-// Asks the memory system for the pixels a dot of this centre and radius will
-// touch, so that drawing it after other work finds them in cache. Changes
-// nothing.
-void prefetch_dot(const Canvas& canvas, float x, float y, float radius, float softness);
-
 // Draws one dot combined by maximum, with one opacity for the whole dot.
 // `softness` gets the 0.75 floor here too. A dot whose centre, radius, ring
 // hole or opacity is not finite draws nothing; a huge radius is clipped to

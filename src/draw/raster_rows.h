@@ -117,16 +117,19 @@ inline Span columns_within(double x, double w, int32_t grow, Span within) {
     return span;
 }
 
+// `grow` widens the live span and narrows the solid one by that many columns
+// beyond what the bounds' slack already allows for.
 template <Measure M>
-inline RowSpans row_spans(const RowGeometry& g, const Bounds& bounds, Span columns) {
+inline RowSpans row_spans(const RowGeometry& g, const Bounds& bounds, Span columns,
+                          int32_t grow = 1) {
     if (!bounds.usable) {
         return {columns, {}};
     }
     const double x = static_cast<double>(g.x);
     RowSpans spans;
-    spans.live = columns_within(x, half_width<M>(bounds.zero_beyond, g), 1, columns);
+    spans.live = columns_within(x, half_width<M>(bounds.zero_beyond, g), grow, columns);
     if (bounds.one_within > 0.0 && !spans.live.empty()) {
-        spans.solid = columns_within(x, half_width<M>(bounds.one_within, g), -1, spans.live);
+        spans.solid = columns_within(x, half_width<M>(bounds.one_within, g), -grow, spans.live);
     }
     return spans;
 }
@@ -149,6 +152,47 @@ template <Measure M, bool Hole> inline float pixel_coverage(const RowGeometry& g
     }
     return c;
 }
+
+#if POINTILLO_DRAW_SSE2
+// The fast hypot of float_math.h for four lanes, each with its own dy (and
+// its double square, low lanes in dy2_lo, high in dy2_hi), with the same test
+// for a result next to a float midpoint (then the library decides).
+inline __m128 circle_distance(__m128 dx, __m128 dy, __m128d dy2_lo, __m128d dy2_hi) {
+    const __m128d lo_dx = _mm_cvtps_pd(dx);
+    const __m128d hi_dx = _mm_cvtps_pd(_mm_movehl_ps(dx, dx));
+    const __m128d lo = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(lo_dx, lo_dx), dy2_lo));
+    const __m128d hi = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(hi_dx, hi_dx), dy2_hi));
+    // Low 32 bits of each double, in lane order.
+    const __m128i low =
+        _mm_and_si128(_mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(lo), _mm_castpd_ps(hi),
+                                                      _MM_SHUFFLE(2, 0, 2, 0))),
+                      _mm_set1_epi32(0x1FFFFFFF));
+    // Unsigned low - (0x10000000 - margin) < 2 margin, via the sign flip.
+    const __m128i shifted = _mm_xor_si128(
+        _mm_sub_epi32(low,
+                      _mm_set1_epi32(static_cast<int32_t>(0x10000000u - draw_math::kHypotMargin))),
+        _mm_set1_epi32(static_cast<int32_t>(0x80000000u)));
+    const __m128i near_mid = _mm_cmplt_epi32(
+        shifted, _mm_set1_epi32(static_cast<int32_t>(0x80000000u + 2u * draw_math::kHypotMargin)));
+    const __m128d tiny = _mm_set1_pd(0x1p-120);
+    const __m128d zero_d = _mm_setzero_pd();
+    const int tiny_mask =
+        _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(lo, tiny), _mm_cmpgt_pd(lo, zero_d))) |
+        _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(hi, tiny), _mm_cmpgt_pd(hi, zero_d)));
+    if (_mm_movemask_epi8(near_mid) != 0 || tiny_mask != 0) {
+        alignas(16) float dx_lanes[4];
+        alignas(16) float dy_lanes[4];
+        _mm_store_ps(dx_lanes, dx);
+        _mm_store_ps(dy_lanes, dy);
+        for (int l = 0; l < 4; ++l) {
+            const double dyd = static_cast<double>(dy_lanes[l]);
+            dx_lanes[l] = draw_math::hypot_fast(dx_lanes[l], dy_lanes[l], dyd * dyd);
+        }
+        return _mm_load_ps(dx_lanes);
+    }
+    return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
+}
+#endif
 
 // Coverage of runs of one dot's rows. Built once per dot; each call fills
 // out[0 .. count - 1] with the coverage of columns j0 .. j0 + count - 1 of the
@@ -184,7 +228,7 @@ template <Measure M, bool Hole> class RowKernel {
             } else if constexpr (M == Measure::kSquare) {
                 d = _mm_max_ps(dx, dy4); // dx > dy ? dx : dy
             } else {
-                d = circle_distance(dx, dy, dy2, dy2d);
+                d = circle_distance(dx, dy4, dy2d, dy2d);
             }
             // clamp01(v) = min(max(v, 0), 1); maxps and minps return their
             // second operand for a NaN, as the scalar clamp does.
@@ -210,42 +254,6 @@ template <Measure M, bool Hole> class RowKernel {
 
   private:
 #if POINTILLO_DRAW_SSE2
-    // The fast hypot of float_math.h, two doubles at a time, with the same
-    // test for a result next to a float midpoint (then the library decides).
-    static __m128 circle_distance(__m128 dx, float dy, double dy2, __m128d dy2d) {
-        const __m128d lo_dx = _mm_cvtps_pd(dx);
-        const __m128d hi_dx = _mm_cvtps_pd(_mm_movehl_ps(dx, dx));
-        const __m128d lo = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(lo_dx, lo_dx), dy2d));
-        const __m128d hi = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(hi_dx, hi_dx), dy2d));
-        // Low 32 bits of each double, in lane order.
-        const __m128i low =
-            _mm_and_si128(_mm_castps_si128(_mm_shuffle_ps(_mm_castpd_ps(lo), _mm_castpd_ps(hi),
-                                                          _MM_SHUFFLE(2, 0, 2, 0))),
-                          _mm_set1_epi32(0x1FFFFFFF));
-        // Unsigned low - (0x10000000 - margin) < 2 margin, via the sign flip.
-        const __m128i shifted = _mm_xor_si128(
-            _mm_sub_epi32(
-                low, _mm_set1_epi32(static_cast<int32_t>(0x10000000u - draw_math::kHypotMargin))),
-            _mm_set1_epi32(static_cast<int32_t>(0x80000000u)));
-        const __m128i near_mid = _mm_cmplt_epi32(
-            shifted,
-            _mm_set1_epi32(static_cast<int32_t>(0x80000000u + 2u * draw_math::kHypotMargin)));
-        const __m128d tiny = _mm_set1_pd(0x1p-120);
-        const __m128d zero_d = _mm_setzero_pd();
-        const int tiny_mask =
-            _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(lo, tiny), _mm_cmpgt_pd(lo, zero_d))) |
-            _mm_movemask_pd(_mm_and_pd(_mm_cmplt_pd(hi, tiny), _mm_cmpgt_pd(hi, zero_d)));
-        if (_mm_movemask_epi8(near_mid) != 0 || tiny_mask != 0) {
-            alignas(16) float lanes[4];
-            _mm_store_ps(lanes, dx);
-            for (float& lane_d : lanes) {
-                lane_d = draw_math::hypot_fast(lane_d, dy, dy2);
-            }
-            return _mm_load_ps(lanes);
-        }
-        return _mm_movelh_ps(_mm_cvtpd_ps(lo), _mm_cvtpd_ps(hi));
-    }
-
     __m128 x4_;
     __m128 r4_;
     __m128 inner4_;

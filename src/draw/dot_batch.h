@@ -1,0 +1,43 @@
+#pragma once
+
+#include "common/color.h"
+#include "draw/canvas.h"
+#include "frame/settings.h"
+
+#include <cstdint>
+#include <span>
+
+namespace pointillo {
+
+struct SourceMask;
+
+// One dot of a frame, drawn by maximum. Without a mask it has one opacity and
+// colour; with one (the solid phases) each pixel takes its opacity and colour
+// from the mask, as draw_masked_dot does.
+struct DotDraw {
+    float x = 0.0f;
+    float y = 0.0f;
+    float radius = 0.0f;
+    float inner_radius = 0.0f;
+    float opacity = 0.0f;
+    Rgb color;
+    const SourceMask* mask = nullptr;
+};
+
+// What every dot of a batch shares.
+struct DotStyle {
+    int32_t shape = dot_shape::kCircle;
+    float softness = 0.75f;          // before the 0.75 floor
+    bool match_source_colors = true; // masked dots: the mask's colours
+    Rgb dot_color;                   // masked dots when not matching
+};
+
+// Sizes the canvas to width x height and draws `dots` in list order: the
+// same pixels, bit for bit, as reset_canvas followed by draw_dot (or
+// draw_masked_dot) for each dot in turn. The canvas is produced tile by tile,
+// each tile cleared, drawn and written out while it is in cache. Throws
+// std::runtime_error("Unsupported output dimensions") outside the size limit.
+void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& style,
+                 std::span<const DotDraw> dots);
+
+} // namespace pointillo
