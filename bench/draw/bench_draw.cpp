@@ -13,6 +13,7 @@
 #include "draw/canvas.h"
 #include "draw/dot_batch.h"
 #include "draw/morph.h"
+#include "draw/plain_piece.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
@@ -62,14 +63,18 @@ void BM_clear_1080p(benchmark::State& state) {
     state.counters["pixels"] = kWidth * kHeight;
 }
 
-void BM_dots(benchmark::State& state, uint32_t count, float radius) {
+// `baseline`: the short path for small dots without AVX2, as on processors
+// that lack it.
+void BM_dots(benchmark::State& state, uint32_t count, float radius, bool baseline) {
     const std::vector<DotDraw> dots = standard_dots(count, radius);
+    raster::force_baseline_drawing(baseline);
     Canvas canvas;
     for (auto _ : state) {
         render_dots(canvas, kWidth, kHeight, kStandardStyle, dots);
         benchmark::DoNotOptimize(canvas.pixels.data());
         benchmark::ClobberMemory();
     }
+    raster::force_baseline_drawing(false);
     state.SetItemsProcessed(state.iterations() * count);
 }
 
@@ -167,10 +172,13 @@ void BM_convert_1080p(benchmark::State& state, PixelDepth depth) {
 }
 
 BENCHMARK(BM_clear_1080p)->Name("raster/clear_1080p")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_dots, dots_24k, 24'000u, 0.0f)
+BENCHMARK_CAPTURE(BM_dots, dots_24k, 24'000u, 0.0f, false)
     ->Name("raster/dots_24k_1080p")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_dots, dots_4k_large, 4'000u, 20.0f)
+BENCHMARK_CAPTURE(BM_dots, dots_24k_baseline, 24'000u, 0.0f, true)
+    ->Name("raster/dots_24k_1080p_baseline")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_dots, dots_4k_large, 4'000u, 20.0f, false)
     ->Name("raster/dots_4k_large")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_particles_100k)->Name("raster/particles_100k")->Unit(benchmark::kMillisecond);

@@ -2,6 +2,7 @@
 
 #include "common/limits.h"
 #include "draw/mask_sampler.h"
+#include "draw/plain_piece.h"
 #include "draw/raster_walk.h"
 
 #include <algorithm>
@@ -18,6 +19,8 @@ namespace {
 
 using raster::Footprint;
 using raster::Measure;
+using raster::PlainPiece;
+using raster::RampList;
 using raster::RowGeometry;
 using raster::Span;
 using raster::Surface;
@@ -26,26 +29,12 @@ using raster::Surface;
 // while its dots are drawn, however the dots are scattered over the canvas.
 // Wide and short, so that few dots are split by a tile's side.
 constexpr int32_t kTileWidth = 256;
-constexpr int32_t kTileHeight = 32;
+using raster::kTileHeight;
 
 // Beyond this many (dot, tile) entries, dots that each cover much of a huge
 // canvas, binning costs more than it saves: the dots are drawn straight
 // onto the canvas instead.
 constexpr uint64_t kMaxEntries = uint64_t{1} << 24;
-
-// The pixels of one plain dot whose coverage has to be computed (the ramp
-// between the pixels known to be 0 and those known to be 1), gathered so the
-// distance kernel runs on full vectors.
-struct RampList {
-    // A piece is at most kSmallWidth x kTileHeight pixels; pushes may write
-    // three entries past the end.
-    static constexpr int32_t kCapacity = raster::kSmallWidth * kTileHeight + 8;
-    alignas(16) int32_t column[kCapacity];
-    alignas(16) int32_t offset[kCapacity]; // from the tile's first pixel
-    alignas(16) float dy[kCapacity];
-    alignas(16) double dy2[kCapacity];
-    alignas(16) float coverage[kCapacity];
-};
 
 // Appends columns first .. last of one row to the list.
 inline int32_t push_run(RampList& list, int32_t n, int32_t first, int32_t last, int32_t row_offset,
@@ -192,18 +181,18 @@ inline raster::RowSpans small_row_spans(const RowGeometry& g, const raster::Boun
 // together. The spans come from the bounds' slack alone: a column outside the
 // live span is more than the slack beyond r + s/2, far more than the float
 // rounding of its distance.
-template <Measure M>
-void draw_plain_piece(const Surface& tile, const Footprint& fp, const RowGeometry& g, float y,
-                      const raster::Bounds& bounds, float opacity, Rgb color, RampList& list) {
+template <Measure M> void draw_plain_piece(const PlainPiece& piece, RampList& list) {
+    const Surface& tile = piece.tile;
+    const Footprint& fp = piece.fp;
     int32_t n = 0;
-    RowGeometry row_g = g;
+    RowGeometry row_g = piece.g;
     for (int32_t i = fp.rows.first; i <= fp.rows.last; ++i) {
-        row_g.dy = std::fabs(raster::centre_of(i) - y);
-        if (!(static_cast<double>(row_g.dy) <= bounds.zero_beyond)) {
+        row_g.dy = std::fabs(raster::centre_of(i) - piece.y);
+        if (!(static_cast<double>(row_g.dy) <= piece.bounds.zero_beyond)) {
             continue;
         }
         row_g.dy2 = static_cast<double>(row_g.dy) * static_cast<double>(row_g.dy);
-        const raster::RowSpans spans = small_row_spans<M>(row_g, bounds, fp.cols);
+        const raster::RowSpans spans = small_row_spans<M>(row_g, piece.bounds, fp.cols);
         if (spans.live.empty()) {
             continue;
         }
@@ -218,17 +207,17 @@ void draw_plain_piece(const Surface& tile, const Footprint& fp, const RowGeometr
         n = push_run(list, n, spans.solid.last + 1, spans.live.last, row_offset, row_g.dy,
                      row_g.dy2);
         paint_solid_run(tile.at(i, spans.solid.first), spans.solid.last - spans.solid.first + 1,
-                        opacity, color);
+                        piece.opacity, piece.color);
     }
-    ramp_coverage<M>(list, n, g, opacity);
+    ramp_coverage<M>(list, n, piece.g, piece.opacity);
     for (int32_t k = 0; k < n; ++k) {
-        paint_pixel(tile.pixels[list.offset[k]], list.coverage[k], color);
+        paint_pixel(tile.pixels[list.offset[k]], list.coverage[k], piece.color);
     }
 }
 
 // Draws the part of one dot inside the tile.
 void draw_piece(const Surface& tile, const Footprint& fp, const DotDraw& dot, const DotStyle& style,
-                float s, RampList& list) {
+                float s, bool avx2, RampList& list) {
     RowGeometry g;
     g.x = dot.x;
     g.radius = dot.radius;
@@ -249,18 +238,24 @@ void draw_piece(const Surface& tile, const Footprint& fp, const DotDraw& dot, co
         raster::walk_dot(tile, fp, style.shape, g, dot.y, raster::MaxPaint{dot.opacity, dot.color});
         return;
     }
+    const PlainPiece piece{tile, fp, g, dot.y, bounds, dot.opacity, dot.color};
+#if POINTILLO_DRAW_AVX2
+    if (avx2) {
+        raster::draw_plain_piece_avx2(style.shape, piece, list);
+        return;
+    }
+#else
+    (void)avx2;
+#endif
     switch (style.shape) {
     case dot_shape::kSquare:
-        draw_plain_piece<Measure::kSquare>(tile, fp, g, dot.y, bounds, dot.opacity, dot.color,
-                                           list);
+        draw_plain_piece<Measure::kSquare>(piece, list);
         break;
     case dot_shape::kDiamond:
-        draw_plain_piece<Measure::kDiamond>(tile, fp, g, dot.y, bounds, dot.opacity, dot.color,
-                                            list);
+        draw_plain_piece<Measure::kDiamond>(piece, list);
         break;
     default:
-        draw_plain_piece<Measure::kCircle>(tile, fp, g, dot.y, bounds, dot.opacity, dot.color,
-                                           list);
+        draw_plain_piece<Measure::kCircle>(piece, list);
         break;
     }
 }
@@ -286,10 +281,27 @@ static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 16, "streaming stores need 16-
 // cache.
 void write_out(PremultipliedPixel* tile_row, PremultipliedPixel* canvas_row, int32_t count) {
 #if POINTILLO_DRAW_SSE2
-    for (int32_t k = 0; k < count; ++k) {
-        float* from = &tile_row[k].alpha;
-        _mm_stream_ps(&canvas_row[k].alpha, _mm_load_ps(from));
-        _mm_store_ps(from, _mm_setzero_ps());
+    float* from = &tile_row[0].alpha;
+    float* to = &canvas_row[0].alpha;
+    int32_t k = 0;
+    for (; k + 4 <= count; k += 4) {
+        const __m128 a = _mm_load_ps(from + 4 * k);
+        const __m128 b = _mm_load_ps(from + 4 * k + 4);
+        const __m128 c = _mm_load_ps(from + 4 * k + 8);
+        const __m128 d = _mm_load_ps(from + 4 * k + 12);
+        _mm_stream_ps(to + 4 * k, a);
+        _mm_stream_ps(to + 4 * k + 4, b);
+        _mm_stream_ps(to + 4 * k + 8, c);
+        _mm_stream_ps(to + 4 * k + 12, d);
+        const __m128 zero = _mm_setzero_ps();
+        _mm_store_ps(from + 4 * k, zero);
+        _mm_store_ps(from + 4 * k + 4, zero);
+        _mm_store_ps(from + 4 * k + 8, zero);
+        _mm_store_ps(from + 4 * k + 12, zero);
+    }
+    for (; k < count; ++k) {
+        _mm_stream_ps(to + 4 * k, _mm_load_ps(from + 4 * k));
+        _mm_store_ps(from + 4 * k, _mm_setzero_ps());
     }
 #else
     std::memcpy(canvas_row, tile_row, static_cast<size_t>(count) * sizeof(PremultipliedPixel));
@@ -397,6 +409,7 @@ void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& 
 
     std::vector<PremultipliedPixel> tile_pixels(static_cast<size_t>(kTileWidth) * kTileHeight);
     const auto list = std::make_unique<RampList>();
+    const bool avx2 = raster::avx2_drawing();
     for (int32_t ty = 0; ty < tiles_y; ++ty) {
         for (int32_t tx = 0; tx < tiles_x; ++tx) {
             const size_t t =
@@ -418,7 +431,8 @@ void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& 
                                window.cols.last + 1};
             for (uint32_t e = starts[t]; e < starts[t + 1]; ++e) {
                 const uint32_t k = order[e];
-                draw_piece(tile, raster::clip(footprints[k], window), dots[k], style, s, *list);
+                draw_piece(tile, raster::clip(footprints[k], window), dots[k], style, s, avx2,
+                           *list);
             }
             for (int32_t i = window.rows.first; i <= window.rows.last; ++i) {
                 write_out(tile.at(i, window.cols.first),

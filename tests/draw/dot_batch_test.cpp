@@ -1,5 +1,6 @@
 #include "common/hash.h"
 #include "draw/dot_batch.h"
+#include "draw/plain_piece.h"
 #include "draw_fixtures.h"
 
 #include <cstdint>
@@ -13,6 +14,17 @@ namespace {
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
+
+// Runs `check` once with the drawing forms the processor offers, and once
+// with the baseline form forced.
+template <class Check> void for_each_form(Check check) {
+    for (const bool baseline : {false, true}) {
+        SCOPED_TRACE(baseline ? "baseline form" : "best form");
+        raster::force_baseline_drawing(baseline);
+        check();
+    }
+    raster::force_baseline_drawing(false);
+}
 
 // The definition of a batch: a cleared canvas, then each dot drawn alone.
 Canvas drawn_one_by_one(int32_t width, int32_t height, const DotStyle& style,
@@ -80,34 +92,36 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
         int32_t height;
     };
     const Size sizes[] = {{600, 75}, {257, 33}, {1, 40}, {40, 1}};
-    uint32_t seed = 1;
-    for (const Size size : sizes) {
-        for (int32_t shape = 1; shape <= 4; ++shape) {
-            for (const float softness : {0.0f, 0.75f, 2.5f, 17.0f}) {
-                ++seed;
-                const DotStyle style{shape, softness, seed % 2 == 0, Rgb{0.3f, 0.9f, 0.1f}};
-                const std::vector<DotDraw> dots = seeded_dots(seed, 400, size.width, size.height,
-                                                              shape == dot_shape::kRing, mask);
-                const Canvas want = drawn_one_by_one(size.width, size.height, style, dots);
+    for_each_form([&] {
+        uint32_t seed = 1;
+        for (const Size size : sizes) {
+            for (int32_t shape = 1; shape <= 4; ++shape) {
+                for (const float softness : {0.0f, 0.75f, 2.5f, 17.0f}) {
+                    ++seed;
+                    const DotStyle style{shape, softness, seed % 2 == 0, Rgb{0.3f, 0.9f, 0.1f}};
+                    const std::vector<DotDraw> dots = seeded_dots(
+                        seed, 400, size.width, size.height, shape == dot_shape::kRing, mask);
+                    const Canvas want = drawn_one_by_one(size.width, size.height, style, dots);
 
-                Canvas fresh;
-                render_dots(fresh, size.width, size.height, style, dots);
-                ASSERT_TRUE(test::same_pixels(fresh, want))
-                    << size.width << "x" << size.height << " shape " << shape << " softness "
-                    << softness;
+                    Canvas fresh;
+                    render_dots(fresh, size.width, size.height, style, dots);
+                    ASSERT_TRUE(test::same_pixels(fresh, want))
+                        << size.width << "x" << size.height << " shape " << shape << " softness "
+                        << softness;
 
-                // A canvas of another size holding an old frame.
-                Canvas reused;
-                reset_canvas(reused, size.width + 3, size.height + 2);
-                for (PremultipliedPixel& p : reused.pixels) {
-                    p = {0.5f, 0.25f, 0.125f, 0.5f};
+                    // A canvas of another size holding an old frame.
+                    Canvas reused;
+                    reset_canvas(reused, size.width + 3, size.height + 2);
+                    for (PremultipliedPixel& p : reused.pixels) {
+                        p = {0.5f, 0.25f, 0.125f, 0.5f};
+                    }
+                    render_dots(reused, size.width, size.height, style, dots);
+                    ASSERT_TRUE(test::same_pixels(reused, want))
+                        << "reused " << size.width << "x" << size.height << " shape " << shape;
                 }
-                render_dots(reused, size.width, size.height, style, dots);
-                ASSERT_TRUE(test::same_pixels(reused, want))
-                    << "reused " << size.width << "x" << size.height << " shape " << shape;
             }
         }
-    }
+    });
 }
 
 // Thousands of small circles at the standard density, as a frame in the
@@ -126,13 +140,15 @@ TEST(RenderDots, DenseSmallCirclesMatch) {
         dot.color = {rand01(i * 3u), rand01(i * 3u + 1), rand01(i * 3u + 2)};
         dots.push_back(dot);
     }
-    for (int32_t shape = 1; shape <= 3; ++shape) {
-        const DotStyle style{shape, 0.75f, true, Rgb{}};
-        Canvas got;
-        render_dots(got, kW, kH, style, dots);
-        EXPECT_TRUE(test::same_pixels(got, drawn_one_by_one(kW, kH, style, dots)))
-            << "shape " << shape;
-    }
+    for_each_form([&] {
+        for (int32_t shape = 1; shape <= 3; ++shape) {
+            const DotStyle style{shape, 0.75f, true, Rgb{}};
+            Canvas got;
+            render_dots(got, kW, kH, style, dots);
+            EXPECT_TRUE(test::same_pixels(got, drawn_one_by_one(kW, kH, style, dots)))
+                << "shape " << shape;
+        }
+    });
 }
 
 // Dots that draw nothing (numbers not finite, no opacity, wholly outside)
