@@ -49,11 +49,14 @@ function(pointillo_target_flags target)
     endif()
 endfunction()
 
-# A core library: plain values in, plain values out, no host interface in reach.
+# A core library: plain values in, plain values out, no host interface in
+# reach. Its include root is src/core, which does not contain src/host, so a
+# core file that includes the host interface does not compile.
+set(POINTILLO_CORE_INCLUDE_DIR ${PROJECT_SOURCE_DIR}/src/core)
 function(pointillo_add_core_library name)
     cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
     add_library(${name} STATIC ${ARG_SOURCES})
-    target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+    target_include_directories(${name} PUBLIC ${POINTILLO_CORE_INCLUDE_DIR})
     target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
     pointillo_target_flags(${name})
 endfunction()

@@ -13,8 +13,9 @@ void write_message(PF_OutData* out_data, const char* text) {
     if (out_data == nullptr) {
         return;
     }
-    // snprintf cuts at sizeof - 1 characters and always terminates.
-    std::snprintf(out_data->return_msg, sizeof(out_data->return_msg), "%s: %s",
+    // snprintf cuts at PF_MAX_EFFECT_MSG_LEN characters and always terminates.
+    static_assert(sizeof(out_data->return_msg) == PF_MAX_EFFECT_MSG_LEN + 1);
+    std::snprintf(out_data->return_msg, PF_MAX_EFFECT_MSG_LEN + 1, "%s: %s",
                   registration::kEffectName, text != nullptr ? text : "");
     out_data->out_flags |= PF_OutFlag_DISPLAY_ERROR_MESSAGE;
 }

@@ -1,11 +1,11 @@
 #include "host/commands.h"
 
-#include "frame/pre_render.h"
-#include "frame/smart_render.h"
 #include "host/host_error.h"
 #include "host/params.h"
 #include "host/plugin_id.h"
+#include "host/pre_render.h"
 #include "host/scoped_suite.h"
+#include "host/smart_render.h"
 #include "host/source_slots.h"
 #include "pointillo/registration.h"
 #include "source/cloud.h"
@@ -21,11 +21,15 @@ namespace reg = registration;
 constexpr char kAboutLine[] =
     "Turns layers into dot clouds that break apart, fly and settle into the next source.";
 
-// Name, space, release, CR, line, CR, address, terminating zero.
+// Name, space, release, CR, line, CR, address: each sizeof counts one of the
+// three separators or the terminating zero.
 static_assert(sizeof(reg::kEffectName) + sizeof(reg::kRelease) + sizeof(kAboutLine) +
                       sizeof(reg::kSupportUrl) <=
-                  sizeof(PF_OutData::return_msg),
+                  PF_MAX_EFFECT_MSG_LEN + 1,
               "the about text must fit return_msg with its terminating zero");
+static_assert(sizeof(reg::kEffectName) <= PF_MAX_EFFECT_NAME_LEN + 1 &&
+                  sizeof(reg::kMatchName) <= PF_MAX_EFFECT_NAME_LEN + 1,
+              "the host keeps at most PF_MAX_EFFECT_NAME_LEN characters of a name");
 
 static_assert(reg::kVersionWord == PF_VERSION(reg::kVersionMajor, reg::kVersionMinor,
                                               reg::kVersionFix, reg::kVersionStage,
@@ -39,7 +43,7 @@ static_assert(reg::kOutFlags2 ==
                PF_OutFlag2_SUPPORTS_THREADED_RENDERING));
 
 struct AboutText {
-    char text[sizeof(PF_OutData::return_msg)] = {};
+    char text[PF_MAX_EFFECT_MSG_LEN + 1] = {};
 };
 
 AboutText make_about_text() {

@@ -6,14 +6,64 @@
 namespace pointillo {
 namespace {
 
+constexpr bool names_fit_the_host() {
+    for (const ParamSpec& spec : kParamTable) {
+        std::size_t length = 0;
+        while (spec.name[length] != '\0') {
+            ++length;
+        }
+        if (length > PF_MAX_EFFECT_PARAM_NAME_LEN) {
+            return false;
+        }
+    }
+    return true;
+}
+static_assert(names_fit_the_host(),
+              "the host keeps at most PF_MAX_EFFECT_PARAM_NAME_LEN characters");
+
 void set_name(PF_ParamDef& def, const ParamSpec& spec) {
     if (spec.slot != 0) {
-        char slot_name[24];
-        std::snprintf(slot_name, sizeof(slot_name), "Source %d", static_cast<int>(spec.slot));
-        std::snprintf(def.name, sizeof(def.name), "%s", slot_name);
+        std::snprintf(def.name, PF_MAX_EFFECT_PARAM_NAME_LEN + 1, "Source %d",
+                      static_cast<int>(spec.slot));
     } else {
-        std::snprintf(def.name, sizeof(def.name), "%s", spec.name);
+        std::snprintf(def.name, PF_MAX_EFFECT_PARAM_NAME_LEN + 1, "%s", spec.name);
     }
+}
+
+PF_ParamType host_type(ParamType type) {
+    switch (type) {
+    case ParamType::kGroupStart:
+        return PF_Param_GROUP_START;
+    case ParamType::kGroupEnd:
+        return PF_Param_GROUP_END;
+    case ParamType::kSlider:
+        return PF_Param_FLOAT_SLIDER;
+    case ParamType::kPopup:
+        return PF_Param_POPUP;
+    case ParamType::kCheckbox:
+        return PF_Param_CHECKBOX;
+    case ParamType::kColor:
+        return PF_Param_COLOR;
+    case ParamType::kButton:
+        return PF_Param_BUTTON;
+    case ParamType::kLayer:
+        return PF_Param_LAYER;
+    }
+    return PF_Param_GROUP_START;
+}
+
+PF_ParamFlags host_flags(const ParamSpec& spec) {
+    PF_ParamFlags flags = 0;
+    if (spec.supervised) {
+        flags |= PF_ParamFlag_SUPERVISE;
+    }
+    if (spec.start_collapsed) {
+        flags |= PF_ParamFlag_START_COLLAPSED;
+    }
+    if (spec.skip_reveal_when_unhidden) {
+        flags |= PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN;
+    }
+    return flags;
 }
 
 } // namespace
@@ -21,11 +71,11 @@ void set_name(PF_ParamDef& def, const ParamSpec& spec) {
 PF_ParamDef make_param_def(const ParamSpec& spec) {
     PF_ParamDef def;
     std::memset(&def, 0, sizeof(def));
-    def.param_type = spec.type;
+    def.param_type = host_type(spec.type);
     set_name(def, spec);
-    def.flags = spec.flags;
-    def.ui_flags = spec.ui_flags;
-    switch (spec.type) {
+    def.flags = host_flags(spec);
+    def.ui_flags = spec.invisible ? PF_PUI_INVISIBLE : 0;
+    switch (def.param_type) {
     case PF_Param_FLOAT_SLIDER:
         // The host keeps the value in double and the default in float; the
         // value is the float default widened, so 0.8 reads 0.800000011920929.

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "frame/param_table.h"
 #include "host/ae_sdk.h"
-#include "host/param_table.h"
 
 namespace pointillo {
 

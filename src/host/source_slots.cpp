@@ -1,7 +1,7 @@
 #include "host/source_slots.h"
 
+#include "frame/param_table.h"
 #include "host/host_error.h"
-#include "host/param_table.h"
 #include "host/plugin_id.h"
 #include "host/scoped_suite.h"
 

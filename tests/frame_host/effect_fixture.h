@@ -6,7 +6,7 @@
 // pre-render data is read through the record the host adopts (same compiler,
 // same layout as the module's).
 
-#include "frame/pre_render.h"
+#include "host/pre_render.h"
 #include "hostsim/command.h"
 #include "hostsim/frame.h"
 

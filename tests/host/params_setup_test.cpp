@@ -1,4 +1,4 @@
-#include "host/param_table.h"
+#include "frame/param_table.h"
 #include "module_fixture.h"
 
 #include <cstring>

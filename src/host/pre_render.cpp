@@ -1,9 +1,9 @@
-#include "frame/pre_render.h"
+#include "host/pre_render.h"
 
 #include "common/limits.h"
-#include "frame/read_settings.h"
+#include "frame/param_table.h"
 #include "host/host_error.h"
-#include "host/param_table.h"
+#include "host/read_settings.h"
 
 #include <algorithm>
 #include <cmath>

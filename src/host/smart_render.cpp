@@ -1,11 +1,11 @@
-#include "frame/smart_render.h"
+#include "host/smart_render.h"
 
 #include "draw/morph.h"
 #include "draw/particles.h"
-#include "frame/pre_render.h"
-#include "frame/source_mask_host.h"
 #include "host/host_error.h"
+#include "host/pre_render.h"
 #include "host/scoped_suite.h"
+#include "host/source_mask_host.h"
 #include "source/cloud.h"
 
 #include <algorithm>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frame/pre_render.h"
 #include "host/ae_sdk.h"
+#include "host/pre_render.h"
 #include "source/source_mask.h"
 
 namespace pointillo {

@@ -1,4 +1,4 @@
-#include "host/param_table.h"
+#include "frame/param_table.h"
 
 #include <gtest/gtest.h>
 #include <set>
@@ -10,7 +10,7 @@ namespace {
 TEST(ParamTable, IndexOfId) {
     struct Case {
         int32_t id;
-        PF_ParamIndex index;
+        int32_t index;
     };
     const Case cases[] = {
         {1, 1},   {2, 2},   {3, 5},   {18, 20}, {19, 21}, {36, 38}, {37, 40},
@@ -24,7 +24,7 @@ TEST(ParamTable, IndexOfId) {
 
 TEST(ParamTable, IdsAndIndicesCoverTheListOnce) {
     std::set<int32_t> ids;
-    std::set<PF_ParamIndex> indices;
+    std::set<int32_t> indices;
     for (int32_t id = 1; id <= 75; ++id) {
         ids.insert(id);
         indices.insert(param_index_of(id));
@@ -37,7 +37,7 @@ TEST(ParamTable, IdsAndIndicesCoverTheListOnce) {
 TEST(ParamTable, LookupByName) {
     struct Case {
         const char* name;
-        PF_ParamIndex index;
+        int32_t index;
     };
     const Case cases[] = {
         {"Sources", 1},         {"Text Count", 2},

@@ -9,8 +9,6 @@
 // saved in projects. The two differ: ids 55 to 58 were added later and sit
 // among lower ids.
 
-#include "host/ae_sdk.h"
-
 #include <array>
 #include <cstdint>
 #include <string_view>
@@ -90,12 +88,25 @@ constexpr int32_t source_slot_id(int32_t slot) {
     return slot + 2;
 }
 
+// What kind of control a parameter is. The host glue maps each to the
+// host's own parameter type.
+enum class ParamType {
+    kGroupStart,
+    kGroupEnd,
+    kSlider,
+    kPopup,
+    kCheckbox,
+    kColor,
+    kButton,
+    kLayer
+};
+
 // One registered parameter. Unused fields keep their zero defaults.
 struct ParamSpec {
     int32_t index = 0;
     int32_t id = 0;
     const char* name = ""; // the UI name; "Source %d" for the slots, see `slot`
-    PF_ParamType type = PF_Param_GROUP_START;
+    ParamType type = ParamType::kGroupStart;
     int32_t slot = 0; // 1 to 16 for a "Source %d" layer, else 0
     // Float sliders, in 32-bit floats as registered.
     float valid_min = 0.0f;
@@ -104,10 +115,12 @@ struct ParamSpec {
     float slider_max = 0.0f;
     // Slider value, popup choice (1-based) or checkbox state (0 or 1).
     float default_value = 0.0f;
-    int32_t num_choices = 0;    // popups
-    const char* text = nullptr; // popup choices joined by "|", or a button's label
-    PF_ParamFlags flags = 0;
-    PF_ParamUIFlags ui_flags = 0;
+    int32_t num_choices = 0;                // popups
+    const char* text = nullptr;             // popup choices joined by "|", or a button's label
+    bool supervised = false;                // changes are reported to the effect
+    bool start_collapsed = false;           // a group shown closed
+    bool skip_reveal_when_unhidden = false; // the source slots
+    bool invisible = false;                 // never shown in the controls
 };
 
 // The id-to-index mapping:
@@ -116,7 +129,7 @@ struct ParamSpec {
 //   before "Dot Color"), one more again for id 54 ("Center Out Fan (%)" sits
 //   before the group's end);
 //   every other id maps to itself.
-constexpr PF_ParamIndex param_index_of(int32_t id) {
+constexpr int32_t param_index_of(int32_t id) {
     constexpr int32_t kLateIds[4][2] = {{55, 3}, {56, 4}, {57, 39}, {58, 57}};
     for (const auto& late : kLateIds) {
         if (late[0] == id) {
@@ -132,27 +145,31 @@ constexpr PF_ParamIndex param_index_of(int32_t id) {
 namespace param_table_detail {
 
 constexpr ParamSpec group_start(int32_t index, int32_t id, const char* name,
-                                PF_ParamFlags flags = 0) {
-    return {.index = index, .id = id, .name = name, .type = PF_Param_GROUP_START, .flags = flags};
+                                bool collapsed = false) {
+    return {.index = index,
+            .id = id,
+            .name = name,
+            .type = ParamType::kGroupStart,
+            .start_collapsed = collapsed};
 }
 
 constexpr ParamSpec group_end(int32_t index, int32_t id) {
-    return {.index = index, .id = id, .name = "", .type = PF_Param_GROUP_END};
+    return {.index = index, .id = id, .name = "", .type = ParamType::kGroupEnd};
 }
 
 constexpr ParamSpec slider(int32_t index, int32_t id, const char* name, float valid_min,
                            float valid_max, float slider_min, float slider_max, float dephault,
-                           PF_ParamUIFlags ui_flags = 0) {
+                           bool invisible = false) {
     return {.index = index,
             .id = id,
             .name = name,
-            .type = PF_Param_FLOAT_SLIDER,
+            .type = ParamType::kSlider,
             .valid_min = valid_min,
             .valid_max = valid_max,
             .slider_min = slider_min,
             .slider_max = slider_max,
             .default_value = dephault,
-            .ui_flags = ui_flags};
+            .invisible = invisible};
 }
 
 constexpr ParamSpec popup(int32_t index, int32_t id, const char* name, int32_t num_choices,
@@ -160,49 +177,50 @@ constexpr ParamSpec popup(int32_t index, int32_t id, const char* name, int32_t n
     return {.index = index,
             .id = id,
             .name = name,
-            .type = PF_Param_POPUP,
+            .type = ParamType::kPopup,
             .default_value = static_cast<float>(dephault),
             .num_choices = num_choices,
             .text = choices};
 }
 
 constexpr ParamSpec checkbox(int32_t index, int32_t id, const char* name, bool dephault,
-                             PF_ParamFlags flags = 0) {
+                             bool supervised = false) {
     return {.index = index,
             .id = id,
             .name = name,
-            .type = PF_Param_CHECKBOX,
+            .type = ParamType::kCheckbox,
             .default_value = dephault ? 1.0f : 0.0f,
-            .flags = flags};
+            .supervised = supervised};
 }
 
 constexpr ParamSpec color(int32_t index, int32_t id, const char* name) {
-    return {.index = index, .id = id, .name = name, .type = PF_Param_COLOR};
+    return {.index = index, .id = id, .name = name, .type = ParamType::kColor};
 }
 
 constexpr ParamSpec button(int32_t index, int32_t id, const char* name, const char* label) {
     return {.index = index,
             .id = id,
             .name = name,
-            .type = PF_Param_BUTTON,
+            .type = ParamType::kButton,
             .text = label,
-            .flags = PF_ParamFlag_SUPERVISE};
+            .supervised = true};
 }
 
 constexpr ParamSpec source_slot(int32_t slot) {
     return {.index = slot + 4,
             .id = source_slot_id(slot),
             .name = "Source %d",
-            .type = PF_Param_LAYER,
+            .type = ParamType::kLayer,
             .slot = slot,
-            .flags = PF_ParamFlag_SUPERVISE | PF_ParamFlag_SKIP_REVEAL_WHEN_UNHIDDEN};
+            .supervised = true,
+            .skip_reveal_when_unhidden = true};
 }
 
 constexpr std::array<ParamSpec, kParamCount - 1> make_param_table() {
     std::array<ParamSpec, kParamCount - 1> t{};
     int32_t n = 0;
     t[n++] = group_start(1, 1, "Sources");
-    t[n++] = slider(2, 2, "Text Count", 1, 16, 1, 16, 2, PF_PUI_INVISIBLE);
+    t[n++] = slider(2, 2, "Text Count", 1, 16, 1, 16, 2, true);
     t[n++] = button(3, 55, "Add Source", "+");
     t[n++] = button(4, 56, "Remove Last Source", "-");
     for (int32_t slot = 1; slot <= kSourceSlotCount; ++slot) {
@@ -228,7 +246,7 @@ constexpr std::array<ParamSpec, kParamCount - 1> make_param_table() {
     t[n++] = popup(36, 34, "Dot Shape", 4, 1, "Circle|Square|Diamond|Ring");
     t[n++] = slider(37, 35, "Ring Thickness (%)", 2, 100, 2, 100, 30);
     t[n++] = slider(38, 36, "Edge Softness", 0, 50, 0, 10, 0.4f);
-    t[n++] = checkbox(39, 57, "Match Source Colors", true, PF_ParamFlag_SUPERVISE);
+    t[n++] = checkbox(39, 57, "Match Source Colors", true, true);
     t[n++] = color(40, 37, "Dot Color");
     t[n++] = group_end(41, 38);
 
@@ -253,7 +271,7 @@ constexpr std::array<ParamSpec, kParamCount - 1> make_param_table() {
     t[n++] = slider(57, 58, "Center Out Fan (%)", 0, 300, 0, 150, 65);
     t[n++] = group_end(58, 54);
 
-    t[n++] = group_start(59, 59, "Additional Particles", PF_ParamFlag_START_COLLAPSED);
+    t[n++] = group_start(59, 59, "Additional Particles", true);
     t[n++] = checkbox(60, 60, "Enable Additional Particles", false);
     t[n++] = slider(61, 61, "Emission Rate (per second)", 0, 20000, 0, 2000, 160);
     t[n++] = slider(62, 62, "Inherit Velocity (%)", 0, 500, 0, 200, 70);
@@ -267,7 +285,7 @@ constexpr std::array<ParamSpec, kParamCount - 1> make_param_table() {
     t[n++] = slider(70, 70, "End Scale (%)", 0, 500, 0, 200, 0);
     t[n++] = slider(71, 71, "Particle Opacity (%)", 0, 100, 0, 100, 70);
     t[n++] = slider(72, 72, "Fade Over Life (%)", 0, 100, 0, 100, 60);
-    t[n++] = checkbox(73, 73, "Match Main Particle Color", true, PF_ParamFlag_SUPERVISE);
+    t[n++] = checkbox(73, 73, "Match Main Particle Color", true, true);
     t[n++] = color(74, 74, "Particle Color");
     t[n++] = group_end(75, 75);
     return t;
@@ -309,7 +327,7 @@ constexpr const ParamSpec* param_by_id(int32_t id) {
 
 // The index of the parameter named `name` as the effect controls show it
 // ("Dot Size", "Source 3"), or -1. Group ends have no name and are not found.
-constexpr PF_ParamIndex param_index_by_name(std::string_view name) {
+constexpr int32_t param_index_by_name(std::string_view name) {
     if (name.empty()) {
         return -1;
     }

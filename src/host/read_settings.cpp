@@ -1,7 +1,7 @@
-#include "frame/read_settings.h"
+#include "host/read_settings.h"
 
+#include "frame/param_table.h"
 #include "host/host_error.h"
-#include "host/param_table.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,8 +1,7 @@
-#include "frame/source_mask_host.h"
+#include "host/source_mask_host.h"
 
 #include "host/host_error.h"
-
-#include <cstdlib>
+#include "host/mask_log.h"
 
 namespace pointillo {
 namespace {
@@ -45,7 +44,7 @@ class CheckedOutPixels {
 
 void log_mask(const RenderHost& host, const PreRenderData& data, const SourceCheckout& source,
               const PF_EffectWorld* world) {
-    const char* path = std::getenv("POINTILLO_LOG");
+    const char* path = mask_log_path();
     if (path == nullptr) {
         return;
     }

@@ -1,0 +1,2 @@
+// Compiled as a core file: must succeed.
+#include "frame/settings.h"
