@@ -50,7 +50,7 @@ std::vector<DotDraw> standard_dots(uint32_t count, float radius) {
 }
 
 // Circles, softness 0.75.
-const DotStyle kStandardStyle{dot_shape::kCircle, 0.75f, true, Rgb{}};
+const DotStyle kStandardStyle{DotShape::kCircle, 0.75f, true, Rgb{}};
 
 void BM_clear_1080p(benchmark::State& state) {
     Canvas canvas;

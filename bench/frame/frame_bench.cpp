@@ -222,8 +222,8 @@ void BM_ShareParticles(benchmark::State& state) {
     pointillo::reset_canvas(canvas, s.width, s.height);
     std::vector<pointillo::Particle> list;
     for (auto _ : state) {
-        pointillo::emit_particles(list, s.mask_a, s.mask_b, *a, *b, s.dots, particles, 0.49f, 0.5f,
-                                  0.51f, 0.01f, 0.3f, 0.05f, 28);
+        pointillo::emit_particles(list, s.mask_a, s.mask_b, *a, *b, s.dots, particles,
+                                  {0.49f, 0.5f, 0.51f, 0.01f, 0.3f, 0.05f, 28});
         pointillo::draw_particles(list, s.width, s.height, s.dots.edge_softness, canvas);
     }
     state.counters["particles"] = static_cast<double>(list.size());

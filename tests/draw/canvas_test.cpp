@@ -16,6 +16,7 @@
 namespace pointillo {
 namespace {
 
+using test::kAllDotShapes;
 using test::pixel;
 
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
@@ -30,14 +31,14 @@ Canvas blank(int32_t width, int32_t height) {
 
 // The dot's coverage at pixel (j, i) straight from its definition: pixel
 // centre sample, the library hypot, no footprint.
-float oracle_coverage(int32_t shape, float s, float x, float y, float r, float inner, int32_t j,
+float oracle_coverage(DotShape shape, float s, float x, float y, float r, float inner, int32_t j,
                       int32_t i) {
     const float dx = std::fabs(static_cast<float>(j) + 0.5f - x);
     const float dy = std::fabs(static_cast<float>(i) + 0.5f - y);
     float d = 0.0f;
-    if (shape == dot_shape::kDiamond) {
+    if (shape == DotShape::kDiamond) {
         d = dx + dy;
-    } else if (shape == dot_shape::kSquare) {
+    } else if (shape == DotShape::kSquare) {
         d = std::max(dx, dy);
     } else {
         d = static_cast<float>(std::hypot(static_cast<double>(dx), static_cast<double>(dy)));
@@ -89,7 +90,7 @@ TEST(CanvasSize, LargestSquareIsAccepted) {
 
 TEST(CanvasSize, ResetClearsEarlierDrawing) {
     Canvas canvas = blank(8, 8);
-    draw_dot(canvas, dot_shape::kSquare, 0.75f, 4.0f, 4.0f, 3.0f, 0.0f, 1.0f, kWhite);
+    draw_dot(canvas, DotShape::kSquare, 0.75f, 4.0f, 4.0f, 3.0f, 0.0f, 1.0f, kWhite);
     reset_canvas(canvas, 8, 8);
     EXPECT_TRUE(test::all_transparent(canvas));
 }
@@ -106,20 +107,20 @@ TEST(Softness, FloorIsThreeQuartersOfAPixel) {
 // wide enough to show each shape's distance measure at a few offsets.
 TEST(DotCoverage, EachShapeAtKnownOffsets) {
     struct Row {
-        int32_t shape;
+        DotShape shape;
         int32_t dx; // pixel offset from the centre pixel
         int32_t dy;
         float coverage;
     };
     const float circle_diag = (4.0f - static_cast<float>(std::hypot(4.0, 4.0))) / 4.0f + 0.5f;
     const Row rows[] = {
-        {dot_shape::kCircle, 0, 0, 1.0f},  {dot_shape::kCircle, 4, 0, 0.5f},
-        {dot_shape::kCircle, 0, -4, 0.5f}, {dot_shape::kCircle, 4, 4, circle_diag},
-        {dot_shape::kCircle, 6, 0, 0.0f},  {dot_shape::kSquare, 4, 4, 0.5f},
-        {dot_shape::kSquare, -4, 2, 0.5f}, {dot_shape::kSquare, 2, 2, 1.0f},
-        {dot_shape::kSquare, 5, 0, 0.25f}, {dot_shape::kDiamond, 4, 0, 0.5f},
-        {dot_shape::kDiamond, 2, 2, 0.5f}, {dot_shape::kDiamond, 4, 4, 0.0f},
-        {dot_shape::kDiamond, 1, 1, 1.0f}, {dot_shape::kRing, 4, 0, 0.5f},
+        {DotShape::kCircle, 0, 0, 1.0f},  {DotShape::kCircle, 4, 0, 0.5f},
+        {DotShape::kCircle, 0, -4, 0.5f}, {DotShape::kCircle, 4, 4, circle_diag},
+        {DotShape::kCircle, 6, 0, 0.0f},  {DotShape::kSquare, 4, 4, 0.5f},
+        {DotShape::kSquare, -4, 2, 0.5f}, {DotShape::kSquare, 2, 2, 1.0f},
+        {DotShape::kSquare, 5, 0, 0.25f}, {DotShape::kDiamond, 4, 0, 0.5f},
+        {DotShape::kDiamond, 2, 2, 0.5f}, {DotShape::kDiamond, 4, 4, 0.0f},
+        {DotShape::kDiamond, 1, 1, 1.0f}, {DotShape::kRing, 4, 0, 0.5f},
     };
     int index = 0;
     for (const Row& row : rows) {
@@ -137,15 +138,15 @@ TEST(DotCoverage, EachShapeAtKnownOffsets) {
 
 TEST(DotCoverage, SmallestDotLightsCentresWithinFiveEighths) {
     Canvas canvas = blank(5, 5);
-    draw_dot(canvas, dot_shape::kCircle, 0.4f, 2.5f, 2.5f, 0.25f, 0.0f, 1.0f, kWhite);
+    draw_dot(canvas, DotShape::kCircle, 0.4f, 2.5f, 2.5f, 0.25f, 0.0f, 1.0f, kWhite);
     EXPECT_FLOAT_EQ(pixel(canvas, 2, 2).alpha, 0.25f / 0.75f + 0.5f); // 0.83
     EXPECT_EQ(pixel(canvas, 3, 2).alpha, 0.0f);                       // centre 1 px away
     // Centre 0.6 px away is lit, 0.65 px away is not.
     Canvas near = blank(5, 5);
-    draw_dot(near, dot_shape::kCircle, 0.75f, 2.5f, 3.1f, 0.25f, 0.0f, 1.0f, kWhite);
+    draw_dot(near, DotShape::kCircle, 0.75f, 2.5f, 3.1f, 0.25f, 0.0f, 1.0f, kWhite);
     EXPECT_GT(pixel(near, 2, 2).alpha, 0.0f);
     Canvas far = blank(5, 5);
-    draw_dot(far, dot_shape::kCircle, 0.75f, 2.5f, 3.15f, 0.25f, 0.0f, 1.0f, kWhite);
+    draw_dot(far, DotShape::kCircle, 0.75f, 2.5f, 3.15f, 0.25f, 0.0f, 1.0f, kWhite);
     EXPECT_EQ(pixel(far, 2, 2).alpha, 0.0f);
 }
 
@@ -173,7 +174,7 @@ TEST(DotCoverage, MatchesDefinitionEverywhere) {
     constexpr int32_t kH = 48;
     const Rgb color{0.2f, 0.4f, 0.6f};
     int case_index = 0;
-    for (int32_t shape = 1; shape <= 4; ++shape) {
+    for (const DotShape shape : kAllDotShapes) {
         for (const float radius : radii) {
             for (int k = 0; k < 6; ++k, ++case_index) {
                 const uint32_t seed = static_cast<uint32_t>(case_index) * 8u;
@@ -181,7 +182,7 @@ TEST(DotCoverage, MatchesDefinitionEverywhere) {
                 const float y = rand01(seed + 1) * (kH + 8.0f) - 4.0f;
                 const float s =
                     k % 3 == 0 ? 0.75f + rand01(seed + 2) * 30.0f : 0.75f + rand01(seed + 2) * 2.0f;
-                const float inner = shape == dot_shape::kRing ? radius * rand01(seed + 3) : 0.0f;
+                const float inner = shape == DotShape::kRing ? radius * rand01(seed + 3) : 0.0f;
                 const float opacity = k == 5 ? 1.0f : 0.3f + rand01(seed + 4) * 0.7f;
                 Canvas canvas = seeded_canvas(kW, kH, seed);
                 const Canvas before = canvas;
@@ -242,9 +243,9 @@ TEST(Particles, MatchDefinitionEverywhere) {
                         std::clamp((p.radius - d) / s + 0.5f, 0.0f, 1.0f) * p.opacity, 0.0f, 1.0f);
                     PremultipliedPixel& w = want.pixels[static_cast<size_t>(i * kW + j)];
                     w.alpha = u + w.alpha * (1.0f - u);
-                    w.red = w.red * (1.0f - u) + u * p.red;
-                    w.green = w.green * (1.0f - u) + u * p.green;
-                    w.blue = w.blue * (1.0f - u) + u * p.blue;
+                    w.red = w.red * (1.0f - u) + u * p.color.red;
+                    w.green = w.green * (1.0f - u) + u * p.color.green;
+                    w.blue = w.blue * (1.0f - u) + u * p.color.blue;
                 }
             }
         }
@@ -262,7 +263,7 @@ TEST(DotCoverage, CircleAgreesWithSupersampledDisc) {
         const double y = c[2];
         const double r2 = static_cast<double>(radius) * static_cast<double>(radius);
         Canvas canvas = blank(32, 32);
-        draw_dot(canvas, dot_shape::kCircle, 1.0f, c[1], c[2], radius, 0.0f, 1.0f, kWhite);
+        draw_dot(canvas, DotShape::kCircle, 1.0f, c[1], c[2], radius, 0.0f, 1.0f, kWhite);
         double total = 0.0;
         double worst = 0.0;
         for (int32_t i = 0; i < 32; ++i) {
@@ -310,8 +311,8 @@ TEST(DotCoverage, FastDistanceEqualsLibraryHypot) {
 TEST(DotCombine, OverlapKeepsMaximumNotSum) {
     Canvas canvas = blank(20, 10);
     const Rgb red{1.0f, 0.0f, 0.0f};
-    draw_dot(canvas, dot_shape::kSquare, 0.75f, 8.0f, 5.0f, 3.0f, 0.0f, 0.6f, red);
-    draw_dot(canvas, dot_shape::kSquare, 0.75f, 11.0f, 5.0f, 3.0f, 0.0f, 0.6f, red);
+    draw_dot(canvas, DotShape::kSquare, 0.75f, 8.0f, 5.0f, 3.0f, 0.0f, 0.6f, red);
+    draw_dot(canvas, DotShape::kSquare, 0.75f, 11.0f, 5.0f, 3.0f, 0.0f, 0.6f, red);
     EXPECT_FLOAT_EQ(pixel(canvas, 9, 5).alpha, 0.6f);
     EXPECT_FLOAT_EQ(pixel(canvas, 9, 5).red, 0.6f);
 }
@@ -320,21 +321,21 @@ TEST(DotCombine, TieKeepsFirstDotAndLargerCoverageRepaints) {
     Canvas canvas = blank(10, 10);
     const Rgb red{1.0f, 0.0f, 0.0f};
     const Rgb blue{0.0f, 0.0f, 1.0f};
-    draw_dot(canvas, dot_shape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.6f, red);
-    draw_dot(canvas, dot_shape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.6f, blue);
+    draw_dot(canvas, DotShape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.6f, red);
+    draw_dot(canvas, DotShape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.6f, blue);
     EXPECT_FLOAT_EQ(pixel(canvas, 5, 5).red, 0.6f);
     EXPECT_EQ(pixel(canvas, 5, 5).blue, 0.0f);
-    draw_dot(canvas, dot_shape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.7f, blue);
+    draw_dot(canvas, DotShape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.7f, blue);
     EXPECT_EQ(pixel(canvas, 5, 5).red, 0.0f);
     EXPECT_FLOAT_EQ(pixel(canvas, 5, 5).blue, 0.7f);
     // A weaker dot never lowers a pixel.
-    draw_dot(canvas, dot_shape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.1f, red);
+    draw_dot(canvas, DotShape::kCircle, 0.75f, 5.0f, 5.0f, 3.0f, 0.0f, 0.1f, red);
     EXPECT_FLOAT_EQ(pixel(canvas, 5, 5).alpha, 0.7f);
 }
 
 TEST(DotRing, HoleIsCutAndZeroInnerRadiusIsFilled) {
     Canvas ring = blank(21, 21);
-    draw_dot(ring, dot_shape::kRing, 1.0f, 10.5f, 10.5f, 6.0f, 3.0f, 1.0f, kWhite);
+    draw_dot(ring, DotShape::kRing, 1.0f, 10.5f, 10.5f, 6.0f, 3.0f, 1.0f, kWhite);
     EXPECT_EQ(pixel(ring, 10, 10).alpha, 0.0f);       // centre: inside the hole
     EXPECT_FLOAT_EQ(pixel(ring, 13, 10).alpha, 0.5f); // on the inner edge
     EXPECT_FLOAT_EQ(pixel(ring, 15, 10).alpha, 1.0f); // in the band
@@ -342,21 +343,21 @@ TEST(DotRing, HoleIsCutAndZeroInnerRadiusIsFilled) {
 
     Canvas no_hole = blank(21, 21);
     Canvas circle = blank(21, 21);
-    draw_dot(no_hole, dot_shape::kRing, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite);
-    draw_dot(circle, dot_shape::kCircle, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite);
+    draw_dot(no_hole, DotShape::kRing, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite);
+    draw_dot(circle, DotShape::kCircle, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite);
     EXPECT_TRUE(test::same_pixels(no_hole, circle));
 }
 
 TEST(DotFootprint, PartlyAndWhollyOutsideTheCanvas) {
     Canvas canvas = blank(10, 10);
-    draw_dot(canvas, dot_shape::kSquare, 0.75f, -1.0f, 5.0f, 3.0f, 0.0f, 1.0f, kWhite);
+    draw_dot(canvas, DotShape::kSquare, 0.75f, -1.0f, 5.0f, 3.0f, 0.0f, 1.0f, kWhite);
     EXPECT_FLOAT_EQ(pixel(canvas, 0, 5).alpha, 1.0f);
     EXPECT_EQ(pixel(canvas, 3, 5).alpha, 0.0f);
 
     const float outside[][2] = {{-10.0f, 5.0f}, {20.0f, 5.0f}, {5.0f, -10.0f}, {5.0f, 20.0f}};
     for (const auto& xy : outside) {
         Canvas other = blank(10, 10);
-        draw_dot(other, dot_shape::kCircle, 0.75f, xy[0], xy[1], 3.0f, 0.0f, 1.0f, kWhite);
+        draw_dot(other, DotShape::kCircle, 0.75f, xy[0], xy[1], 3.0f, 0.0f, 1.0f, kWhite);
         EXPECT_TRUE(test::all_transparent(other)) << xy[0] << "," << xy[1];
     }
 }
@@ -374,7 +375,7 @@ TEST(DotFootprint, NonFiniteDotsAndParticlesDrawNothing) {
     };
     int index = 0;
     for (const Row& row : rows) {
-        for (int32_t shape = 1; shape <= 4; ++shape) {
+        for (const DotShape shape : kAllDotShapes) {
             Canvas canvas = blank(10, 10);
             draw_dot(canvas, shape, 0.75f, row.x, row.y, row.radius, row.inner, row.opacity,
                      kWhite);
@@ -394,12 +395,12 @@ TEST(DotFootprint, NonFiniteDotsAndParticlesDrawNothing) {
 
 TEST(DotFootprint, HugeRadiusIsClampedByTheCanvas) {
     Canvas canvas = blank(7, 5);
-    draw_dot(canvas, dot_shape::kDiamond, 0.75f, 3.0f, 2.0f, 3.0e38f, 0.0f, 1.0f, kWhite);
+    draw_dot(canvas, DotShape::kDiamond, 0.75f, 3.0f, 2.0f, 3.0e38f, 0.0f, 1.0f, kWhite);
     for (const PremultipliedPixel& p : canvas.pixels) {
         EXPECT_EQ(p.alpha, 1.0f);
     }
     Canvas far = blank(7, 5);
-    draw_dot(far, dot_shape::kSquare, 0.75f, -3.0e38f, 3.0e38f, 1.0e38f, 0.0f, 1.0f, kWhite);
+    draw_dot(far, DotShape::kSquare, 0.75f, -3.0e38f, 3.0e38f, 1.0e38f, 0.0f, 1.0f, kWhite);
     EXPECT_TRUE(test::all_transparent(far));
 }
 
@@ -415,7 +416,7 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
         }
     }
     Canvas canvas = blank(8, 6);
-    draw_masked_dot(canvas, dot_shape::kSquare, 0.75f, 3.0f, 2.0f, 10.0f, 0.0f, mask, true, kWhite);
+    draw_masked_dot(canvas, DotShape::kSquare, 0.75f, 3.0f, 2.0f, 10.0f, 0.0f, mask, true, kWhite);
     for (int32_t i = 0; i < 6; ++i) {
         for (int32_t j = 0; j < 8; ++j) {
             const PremultipliedPixel& p = pixel(canvas, j, i);
@@ -432,7 +433,7 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
     // Not matching colours: the dot colour, still cut by the mask.
     Canvas plain = blank(8, 6);
     const Rgb green{0.0f, 1.0f, 0.0f};
-    draw_masked_dot(plain, dot_shape::kSquare, 0.75f, 3.0f, 2.0f, 10.0f, 0.0f, mask, false, green);
+    draw_masked_dot(plain, DotShape::kSquare, 0.75f, 3.0f, 2.0f, 10.0f, 0.0f, mask, false, green);
     EXPECT_EQ(pixel(plain, 2, 1).red, 0.0f);
     EXPECT_EQ(pixel(plain, 2, 1).green, pixel(plain, 2, 1).alpha);
     EXPECT_EQ(pixel(plain, 5, 1).alpha, 0.0f);
@@ -452,11 +453,11 @@ TEST(MaskedDot, MatchesDefinition) {
     }
     for (uint32_t n = 0; n < 40; ++n) {
         const uint32_t b = n * 8u;
-        const int32_t shape = 1 + static_cast<int32_t>(n % 4);
+        const DotShape shape = kAllDotShapes[n % 4];
         const float x = rand01(b) * 80.0f - 5.0f;
         const float y = rand01(b + 1) * 50.0f - 5.0f;
         const float radius = rand01(b + 2) * 20.0f;
-        const float inner = shape == dot_shape::kRing ? radius * rand01(b + 3) : 0.0f;
+        const float inner = shape == DotShape::kRing ? radius * rand01(b + 3) : 0.0f;
         const float s = 0.75f + rand01(b + 4) * 3.0f;
         const bool match = n % 3 != 0;
         const Rgb dot_color{0.9f, 0.1f, 0.4f};
@@ -487,7 +488,7 @@ TEST(SolidFill, OverwritesTheMaskAreaOnly) {
     SourceMask mask = test::uniform_mask(3, 5, 32768, &orange);
     mask.coverage[0] = 65535;
     Canvas canvas = blank(4, 3);
-    draw_dot(canvas, dot_shape::kSquare, 0.75f, 2.0f, 1.5f, 9.0f, 0.0f, 1.0f, kWhite);
+    draw_dot(canvas, DotShape::kSquare, 0.75f, 2.0f, 1.5f, 9.0f, 0.0f, 1.0f, kWhite);
     fill_solid_source(canvas, mask, true, kWhite, {});
     const float half = 32768.0f / 65535.0f;
     EXPECT_EQ(pixel(canvas, 0, 0).alpha, 1.0f);
@@ -585,7 +586,7 @@ TEST(Particles, AccumulateByTheOverOperator) {
 
     // Over an existing dot: the dot's colour shows through.
     Canvas over = blank(9, 9);
-    draw_dot(over, dot_shape::kCircle, 0.75f, 4.5f, 4.5f, 3.0f, 0.0f, 1.0f, Rgb{0, 0, 1});
+    draw_dot(over, DotShape::kCircle, 0.75f, 4.5f, 4.5f, 3.0f, 0.0f, 1.0f, Rgb{0, 0, 1});
     const Particle green{4.5f, 4.5f, 2.0f, 0.25f, 0.0f, 1.0f, 0.0f};
     draw_particles(std::span<const Particle>(&green, 1), 9, 9, 0.75f, over);
     EXPECT_FLOAT_EQ(pixel(over, 4, 4).alpha, 1.0f);

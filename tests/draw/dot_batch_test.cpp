@@ -95,12 +95,12 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
     for_each_form([&] {
         uint32_t seed = 1;
         for (const Size size : sizes) {
-            for (int32_t shape = 1; shape <= 4; ++shape) {
+            for (const DotShape shape : test::kAllDotShapes) {
                 for (const float softness : {0.0f, 0.75f, 2.5f, 17.0f}) {
                     ++seed;
                     const DotStyle style{shape, softness, seed % 2 == 0, Rgb{0.3f, 0.9f, 0.1f}};
                     const std::vector<DotDraw> dots = seeded_dots(
-                        seed, 400, size.width, size.height, shape == dot_shape::kRing, mask);
+                        seed, 400, size.width, size.height, shape == DotShape::kRing, mask);
                     const Canvas want = drawn_one_by_one(size.width, size.height, style, dots);
 
                     Canvas fresh;
@@ -141,7 +141,7 @@ TEST(RenderDots, DenseSmallCirclesMatch) {
         dots.push_back(dot);
     }
     for_each_form([&] {
-        for (int32_t shape = 1; shape <= 3; ++shape) {
+        for (const DotShape shape : {DotShape::kCircle, DotShape::kSquare, DotShape::kDiamond}) {
             const DotStyle style{shape, 0.75f, true, Rgb{}};
             Canvas got;
             render_dots(got, kW, kH, style, dots);

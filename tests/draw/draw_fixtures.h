@@ -5,14 +5,38 @@
 
 #include "common/color.h"
 #include "draw/canvas.h"
+#include "draw/motion.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
+namespace pointillo {
+
+// Popup choices print as their item numbers in failure messages.
+inline std::ostream& operator<<(std::ostream& out, DotShape v) {
+    return out << static_cast<int>(v);
+}
+inline std::ostream& operator<<(std::ostream& out, MotionStyle v) {
+    return out << static_cast<int>(v);
+}
+inline std::ostream& operator<<(std::ostream& out, TransitionBy v) {
+    return out << static_cast<int>(v);
+}
+inline std::ostream& operator<<(std::ostream& out, SolidPhase v) {
+    return out << static_cast<int>(v);
+}
+
+} // namespace pointillo
+
 namespace pointillo::test {
+
+// Every "Dot Shape" choice, for loops over them.
+inline constexpr DotShape kAllDotShapes[] = {DotShape::kCircle, DotShape::kSquare,
+                                             DotShape::kDiamond, DotShape::kRing};
 
 // A mask of uniform coverage; with a colour plane when `color` is given.
 inline SourceMask uniform_mask(int32_t width, int32_t height, uint16_t coverage,
@@ -67,11 +91,11 @@ inline const PremultipliedPixel& pixel(const Canvas& canvas, int32_t x, int32_t 
 // scatter, no noise, no solid phases, no stagger.
 inline DotSettings straight_settings() {
     DotSettings settings;
-    settings.motion_style = motion_style::kDrift;
+    settings.motion_style = MotionStyle::kDrift;
     settings.scatter = 0.0f;
     settings.chaos_amount = 0.0f;
     settings.form_solid_source = false;
-    settings.transition_by = transition_by::kEntireLayer;
+    settings.transition_by = TransitionBy::kEntireLayer;
     return settings;
 }
 

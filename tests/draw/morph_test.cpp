@@ -46,7 +46,7 @@ Canvas expected_travel(const std::vector<std::pair<Dot, Dot>>& pairs, DotSetting
     for (size_t h = 0; h < pairs.size(); ++h) {
         const DotState state = evaluate_dot(pairs[h].first, pairs[h].second, settings, progress,
                                             static_cast<uint32_t>(h));
-        EXPECT_EQ(state.solid_mask, -1);
+        EXPECT_EQ(state.solid_phase, SolidPhase::kTravelling);
         draw_dot(canvas, settings.dot_shape, s, state.x, state.y, state.radius, state.inner_radius,
                  opacity, color);
     }

@@ -44,14 +44,14 @@ Dot target_dot() {
     return dot;
 }
 
-const int32_t kStyles[] = {motion_style::kDrift, motion_style::kSwirl, motion_style::kChaos,
-                           motion_style::kPop, motion_style::kCenterOut};
+const MotionStyle kStyles[] = {MotionStyle::kDrift, MotionStyle::kSwirl, MotionStyle::kChaos,
+                               MotionStyle::kPop, MotionStyle::kCenterOut};
 
 TEST(Motion, EndsSitOnSourceAndTargetForEveryStyle) {
     const Dot s = source_dot();
     const Dot t = target_dot();
-    for (const int32_t style : kStyles) {
-        for (const int32_t by : {transition_by::kEntireLayer, transition_by::kLetters}) {
+    for (const MotionStyle style : kStyles) {
+        for (const TransitionBy by : {TransitionBy::kEntireLayer, TransitionBy::kLetters}) {
             DotSettings settings;
             settings.form_solid_source = false;
             settings.motion_style = style;
@@ -61,7 +61,7 @@ TEST(Motion, EndsSitOnSourceAndTargetForEveryStyle) {
                 EXPECT_EQ(start.x, s.x) << "style " << style << " by " << by << " pair " << pair;
                 EXPECT_EQ(start.y, s.y) << "style " << style << " by " << by << " pair " << pair;
                 EXPECT_EQ(start.blend, 0.0f);
-                EXPECT_EQ(start.solid_mask, -1);
+                EXPECT_EQ(start.solid_phase, SolidPhase::kTravelling);
                 const DotState end = evaluate_dot(s, t, settings, 1.0f, pair);
                 EXPECT_NEAR(end.x, t.x, 1e-3f) << "style " << style << " pair " << pair;
                 EXPECT_NEAR(end.y, t.y, 1e-3f) << "style " << style << " pair " << pair;
@@ -110,17 +110,17 @@ TEST(Motion, StaggerOnlyWithGroupsOrCenterOut) {
     const Dot s = source_dot();
     const Dot t = target_dot();
     struct Row {
-        int32_t style;
-        int32_t by;
+        MotionStyle style;
+        TransitionBy by;
         bool staggered;
     };
     const Row rows[] = {
-        {motion_style::kDrift, transition_by::kEntireLayer, false},
-        {motion_style::kChaos, transition_by::kEntireLayer, false},
-        {motion_style::kCenterOut, transition_by::kEntireLayer, true},
-        {motion_style::kDrift, transition_by::kLetters, true},
-        {motion_style::kPop, transition_by::kWords, true},
-        {motion_style::kSwirl, transition_by::kIndividualDots, true},
+        {MotionStyle::kDrift, TransitionBy::kEntireLayer, false},
+        {MotionStyle::kChaos, TransitionBy::kEntireLayer, false},
+        {MotionStyle::kCenterOut, TransitionBy::kEntireLayer, true},
+        {MotionStyle::kDrift, TransitionBy::kLetters, true},
+        {MotionStyle::kPop, TransitionBy::kWords, true},
+        {MotionStyle::kSwirl, TransitionBy::kIndividualDots, true},
     };
     for (const Row& row : rows) {
         DotSettings none;
@@ -145,13 +145,13 @@ TEST(Motion, StrongestStaggerKeepsFifteenPercentOfTravel) {
     t.x_norm = 0.0f;
     DotSettings settings;
     settings.form_solid_source = false;
-    settings.transition_by = transition_by::kIndividualDots;
-    settings.order = order::kLeftToRight;
+    settings.transition_by = TransitionBy::kIndividualDots;
+    settings.order = Order::kLeftToRight;
     settings.stagger = 0.85f;
     DotSettings over = settings;
     over.stagger = 2.0f; // acts as 85 %
     DotSettings whole = settings;
-    whole.transition_by = transition_by::kEntireLayer;
+    whole.transition_by = TransitionBy::kEntireLayer;
     for (uint32_t pair = 0; pair < 20; ++pair) {
         EXPECT_EQ(evaluate_dot(s, t, settings, 0.42f, pair).x, s.x);
         EXPECT_EQ(evaluate_dot(s, t, settings, 0.425f, pair).y, s.y);
@@ -180,25 +180,25 @@ TEST(Motion, BreakApartTravelAndSettlePhases) {
 
         const DotState at0 = evaluate_dot(s, t, settings, 0.0f, pair);
         EXPECT_EQ(at0.radius, solid);
-        EXPECT_EQ(at0.solid_mask, 0);
+        EXPECT_EQ(at0.solid_phase, SolidPhase::kSourceSolid);
 
         const DotState early = evaluate_dot(s, t, settings, 0.1f, pair);
         EXPECT_EQ(early.x, s.x);
         EXPECT_EQ(early.y, s.y);
-        EXPECT_EQ(early.solid_mask, 0);
+        EXPECT_EQ(early.solid_phase, SolidPhase::kSourceSolid);
         EXPECT_EQ(early.blend, 0.0f);
         EXPECT_LT(early.radius, solid);
         EXPECT_GT(early.radius, r);
 
         const DotState middle = evaluate_dot(s, t, settings, 0.5f, pair);
-        EXPECT_EQ(middle.solid_mask, -1);
+        EXPECT_EQ(middle.solid_phase, SolidPhase::kTravelling);
         EXPECT_GT(middle.blend, 0.0f);
         EXPECT_LT(middle.blend, 1.0f);
 
         const DotState late = evaluate_dot(s, t, settings, 0.9f, pair);
         EXPECT_EQ(late.x, t.x);
         EXPECT_EQ(late.y, t.y);
-        EXPECT_EQ(late.solid_mask, 1);
+        EXPECT_EQ(late.solid_phase, SolidPhase::kTargetSolid);
         EXPECT_EQ(late.blend, 1.0f);
         EXPECT_GT(late.radius, r);
         EXPECT_EQ(evaluate_dot(s, t, settings, 1.0f, pair).radius, solid);
@@ -206,8 +206,8 @@ TEST(Motion, BreakApartTravelAndSettlePhases) {
     // 50 % acts as 40 %: progress 0.39 still breaks apart.
     DotSettings wide = settings;
     wide.break_apart_settle = 0.5f;
-    EXPECT_EQ(evaluate_dot(s, t, wide, 0.39f, 0).solid_mask, 0);
-    EXPECT_EQ(evaluate_dot(s, t, wide, 0.41f, 0).solid_mask, -1);
+    EXPECT_EQ(evaluate_dot(s, t, wide, 0.39f, 0).solid_phase, SolidPhase::kSourceSolid);
+    EXPECT_EQ(evaluate_dot(s, t, wide, 0.41f, 0).solid_phase, SolidPhase::kTravelling);
     // And the solid radius never drops below the dot's own radius.
     DotSettings big = settings;
     big.dot_size = 60.0f;
@@ -219,7 +219,7 @@ TEST(Motion, RingHoleOpensDuringBreakApart) {
     const Dot s = source_dot();
     const Dot t = target_dot();
     DotSettings settings;
-    settings.dot_shape = dot_shape::kRing;
+    settings.dot_shape = DotShape::kRing;
     settings.ring_thickness = 0.3f;
     EXPECT_EQ(evaluate_dot(s, t, settings, 0.0f, 1).inner_radius, 0.0f);
     const DotState opening = evaluate_dot(s, t, settings, 0.1f, 1);
@@ -230,7 +230,7 @@ TEST(Motion, RingHoleOpensDuringBreakApart) {
     settings.ring_thickness = 0.0f;
     EXPECT_FLOAT_EQ(evaluate_dot(s, t, settings, 0.5f, 1).inner_radius,
                     evaluate_dot(s, t, settings, 0.5f, 1).radius * 0.98f);
-    settings.dot_shape = dot_shape::kCircle;
+    settings.dot_shape = DotShape::kCircle;
     EXPECT_EQ(evaluate_dot(s, t, settings, 0.5f, 1).inner_radius, 0.0f);
     EXPECT_EQ(evaluate_dot(s, t, settings, 0.1f, 1).inner_radius, 0.0f);
 }
@@ -243,7 +243,7 @@ TEST(Motion, DriftFollowsItsRandomChannels) {
     Dot t = test::dot_at(100.0f, 100.0f);
     DotSettings settings;
     settings.form_solid_source = false;
-    settings.motion_style = motion_style::kDrift;
+    settings.motion_style = MotionStyle::kDrift;
     settings.random_seed = 1'000'000;
     settings.scatter = 50.0f;
     for (uint32_t pair = 0; pair < 200; ++pair) {
@@ -267,7 +267,7 @@ TEST(Motion, ChaosNoiseIsOffForDriftOnly) {
     const DotState drift = evaluate_dot(s, s, settings, 0.5f, 9);
     EXPECT_EQ(drift.x, 50.0f);
     EXPECT_EQ(drift.y, 50.0f);
-    for (const int32_t style : {motion_style::kSwirl, motion_style::kChaos, motion_style::kPop}) {
+    for (const MotionStyle style : {MotionStyle::kSwirl, MotionStyle::kChaos, MotionStyle::kPop}) {
         settings.motion_style = style;
         const DotState moved = evaluate_dot(s, s, settings, 0.5f, 9);
         EXPECT_GT(std::hypot(moved.x - 50.0f, moved.y - 50.0f), 0.5f) << "style " << style;
@@ -278,11 +278,11 @@ TEST(Motion, ChaosNoiseIsOffForDriftOnly) {
 TEST(Motion, SwirlTurnsTheScatterDirection) {
     Dot s = test::dot_at(0.0f, 0.0f);
     DotSettings settings = test::straight_settings();
-    settings.motion_style = motion_style::kSwirl;
+    settings.motion_style = MotionStyle::kSwirl;
     settings.scatter = 100.0f;
     settings.swirl_turns = 0.25f; // a quarter turn at w = 1, an eighth at w = 0.5
     DotSettings drift = settings;
-    drift.motion_style = motion_style::kDrift;
+    drift.motion_style = MotionStyle::kDrift;
     for (uint32_t pair = 0; pair < 100; ++pair) {
         const DotState swirl = evaluate_dot(s, s, settings, 0.5f, pair);
         const DotState plain = evaluate_dot(s, s, drift, 0.5f, pair);
@@ -301,10 +301,10 @@ TEST(Motion, SwirlTurnsTheScatterDirection) {
 TEST(Motion, PopLiftsAndPulses) {
     Dot s = test::dot_at(200.0f, 200.0f);
     DotSettings pop = test::straight_settings();
-    pop.motion_style = motion_style::kPop;
+    pop.motion_style = MotionStyle::kPop;
     pop.scatter = 100.0f;
     DotSettings drift = pop;
-    drift.motion_style = motion_style::kDrift;
+    drift.motion_style = MotionStyle::kDrift;
     double lift = 0.0;
     const int pairs = 4000;
     for (uint32_t pair = 0; pair < pairs; ++pair) {
@@ -321,7 +321,7 @@ TEST(Motion, PopLiftsAndPulses) {
 
 TEST(Motion, CenterOutPushesAlongTheOffsetWithFan) {
     DotSettings settings = test::straight_settings();
-    settings.motion_style = motion_style::kCenterOut;
+    settings.motion_style = MotionStyle::kCenterOut;
     settings.scatter = 100.0f;
     settings.stagger = 0.0f;
     settings.center_out_fan = 0.65f;
@@ -356,7 +356,7 @@ TEST(Motion, CenterOutPushesAlongTheOffsetWithFan) {
 
 TEST(Motion, CenterOutAtTheCentrePicksARandomDirection) {
     DotSettings settings = test::straight_settings();
-    settings.motion_style = motion_style::kCenterOut;
+    settings.motion_style = MotionStyle::kCenterOut;
     settings.scatter = 100.0f;
     settings.center_out_fan = 1.0f;
     settings.stagger = 0.0f;
@@ -380,11 +380,11 @@ TEST(Motion, CenterOutAtTheCentrePicksARandomDirection) {
 TEST(Motion, SameSeedAndPairSamePathOtherSeedOtherPath) {
     const Dot s = source_dot();
     const Dot t = target_dot();
-    for (const int32_t style : kStyles) {
+    for (const MotionStyle style : kStyles) {
         DotSettings settings;
         settings.motion_style = style;
-        settings.transition_by = transition_by::kWords;
-        settings.order = order::kRandom;
+        settings.transition_by = TransitionBy::kWords;
+        settings.order = Order::kRandom;
         DotSettings other = settings;
         other.random_seed = 43;
         int different = 0;
@@ -407,12 +407,12 @@ TEST(Motion, ExtremeSeedsAreDefined) {
     const int32_t seeds[] = {1'000'000, -1'000'000, std::numeric_limits<int32_t>::max(),
                              std::numeric_limits<int32_t>::min()};
     for (const int32_t seed : seeds) {
-        for (const int32_t style : kStyles) {
+        for (const MotionStyle style : kStyles) {
             DotSettings settings;
             settings.random_seed = seed;
             settings.motion_style = style;
-            settings.order = order::kRandom;
-            settings.transition_by = transition_by::kIndividualDots;
+            settings.order = Order::kRandom;
+            settings.transition_by = TransitionBy::kIndividualDots;
             const DotState state =
                 evaluate_dot(source_dot(), target_dot(), settings, 0.5f, 0xFFFFFFFFu);
             EXPECT_TRUE(std::isfinite(state.x) && std::isfinite(state.y) &&

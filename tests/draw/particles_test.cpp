@@ -41,10 +41,12 @@ struct Scene {
     float after = 0.55f;
     float span = 0.1f;
 
+    EmissionTiming timing(float age, int32_t sample) const {
+        return {before, progress, after, span, age, kStep, sample};
+    }
     std::vector<Particle> emit(float age, int32_t sample = 7) const {
         std::vector<Particle> out;
-        emit_particles(out, mask1, mask2, cloud1, cloud2, dots, particles, before, progress, after,
-                       span, age, kStep, sample);
+        emit_particles(out, mask1, mask2, cloud1, cloud2, dots, particles, timing(age, sample));
         return out;
     }
     // The dot's own state and velocity, as the emitter sees them.
@@ -114,8 +116,7 @@ TEST(ParticleCount, NothingForDisabledOrDegenerateSteps) {
         row.change(scene);
         std::vector<Particle> out(5);
         emit_particles(out, scene.mask1, scene.mask2, scene.cloud1, scene.cloud2, scene.dots,
-                       scene.particles, scene.before, scene.progress, scene.after, scene.span, 0.2f,
-                       kStep, 3);
+                       scene.particles, scene.timing(0.2f, 3));
         EXPECT_TRUE(out.empty()) << row.name;
     }
     Scene scene;
@@ -267,17 +268,17 @@ TEST(ParticleLook, ColourRules) {
         scene.dots.match_source_colors = row.match_source;
         const std::vector<Particle> out = scene.emit(0.2f);
         ASSERT_FALSE(out.empty());
-        EXPECT_FLOAT_EQ(out[0].red, row.color.red) << row.match_main << row.match_source;
-        EXPECT_FLOAT_EQ(out[0].green, row.color.green) << row.match_main << row.match_source;
-        EXPECT_FLOAT_EQ(out[0].blue, row.color.blue) << row.match_main << row.match_source;
+        EXPECT_FLOAT_EQ(out[0].color.red, row.color.red) << row.match_main << row.match_source;
+        EXPECT_FLOAT_EQ(out[0].color.green, row.color.green) << row.match_main << row.match_source;
+        EXPECT_FLOAT_EQ(out[0].color.blue, row.color.blue) << row.match_main << row.match_source;
     }
     // No colour plane: white.
     scene.mask1.colors.clear();
     scene.mask2.colors.clear();
     const std::vector<Particle> white = scene.emit(0.2f);
     ASSERT_FALSE(white.empty());
-    EXPECT_EQ(white[0].red, 1.0f);
-    EXPECT_EQ(white[0].blue, 1.0f);
+    EXPECT_EQ(white[0].color.red, 1.0f);
+    EXPECT_EQ(white[0].color.blue, 1.0f);
 }
 
 TEST(ParticleLook, OpacityFollowsTheMaskCoverage) {

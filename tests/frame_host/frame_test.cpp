@@ -174,8 +174,8 @@ TEST_F(Frames, GapsInTheSlotsAreSkipped) {
         EXPECT_EQ(c.request_rect.right, expected[i].whole ? c.result.max_result_rect.right : 0)
             << "id " << c.checkout_id;
     }
-    EXPECT_EQ(data->sources[0].checkout_id, 117);
-    EXPECT_EQ(data->sources[1].checkout_id, 119);
+    EXPECT_EQ(data->sources[0].key, 117);
+    EXPECT_EQ(data->sources[1].key, 119);
     ASSERT_EQ(result.pixel_checkouts.size(), 2u);
     EXPECT_EQ(result.pixel_checkouts[0].layer_id, second);
     EXPECT_EQ(result.pixel_checkouts[1].layer_id, fifth);
@@ -279,22 +279,22 @@ TEST_F(EmissionHistory, StandingStillAndNegativeSamplesEmitNothing) {
     ASSERT_TRUE(data.has_value());
     std::vector<int32_t> samples;
     for (const EmissionStep& step : data->emission_steps) {
-        samples.push_back(step.sample);
+        samples.push_back(step.timing.sample);
     }
     EXPECT_EQ(samples, (std::vector<int32_t>{16, 17, 18, 19, 20}));
     // The snapshot, the 196 samples, and the snapshots of the five steps.
     EXPECT_EQ(checkout_times("Life (seconds)").size(), 1u + 196u + 5u);
     ASSERT_EQ(data->emission_steps.size(), 5u);
     const EmissionStep& first = data->emission_steps.front();
-    EXPECT_EQ(first.age, static_cast<float>(1.0 - 16 / 20.0));
-    EXPECT_EQ(first.progress_before, 0.0f);
-    EXPECT_GT(first.progress_after, 0.0f);
-    EXPECT_EQ(first.velocity_span, 6.0f / 600.0f);
-    EXPECT_EQ(data->emission_steps.back().age, 0.0f);
+    EXPECT_EQ(first.timing.age, static_cast<float>(1.0 - 16 / 20.0));
+    EXPECT_EQ(first.timing.progress_before, 0.0f);
+    EXPECT_GT(first.timing.progress_after, 0.0f);
+    EXPECT_EQ(first.timing.velocity_span, 6.0f / 600.0f);
+    EXPECT_EQ(data->emission_steps.back().timing.age, 0.0f);
     // Each step fetched its two sources whole.
     for (const EmissionStep& step : data->emission_steps) {
-        EXPECT_NE(step.source_a.checkout_id, 0) << "sample " << step.sample;
-        EXPECT_NE(step.source_b.checkout_id, 0) << "sample " << step.sample;
+        EXPECT_NE(step.source_a.key, 0) << "sample " << step.timing.sample;
+        EXPECT_NE(step.source_b.key, 0) << "sample " << step.timing.sample;
     }
 }
 
@@ -304,7 +304,7 @@ TEST_F(EmissionHistory, AStepUsesTheSettingsOfItsOwnTime) {
     ASSERT_TRUE(data.has_value());
     ASSERT_FALSE(data->emission_steps.empty());
     EXPECT_EQ(data->settings.dots.dot_size, 11.0f);
-    EXPECT_EQ(data->emission_steps.front().sample, 16);
+    EXPECT_EQ(data->emission_steps.front().timing.sample, 16);
     EXPECT_EQ(data->emission_steps.front().settings.dots.dot_size, 7.0f);
     EXPECT_EQ(data->emission_steps.back().settings.dots.dot_size, 11.0f);
 }

@@ -166,10 +166,10 @@ TEST_F(SettingsRead, ValuesAreConvertedAsTheRenderCodeUsesThem) {
          }},
         {"Spacing 7.3 rounds to float", [](hostsim::Instance& i) { i.set_value("Spacing", 7.3); },
          [](const Settings& s, const std::string& row) { EXPECT_EQ(s.dots.spacing, 7.3f) << row; }},
-        {"Motion Style popup item 5 stays 5",
+        {"Motion Style popup item 5 is Center Out",
          [](hostsim::Instance& i) { i.set_value("Motion Style", 5); },
          [](const Settings& s, const std::string& row) {
-             EXPECT_EQ(s.dots.motion_style, 5) << row;
+             EXPECT_EQ(s.dots.motion_style, MotionStyle::kCenterOut) << row;
          }},
         {"Loop checkbox on", [](hostsim::Instance& i) { i.set_value("Loop", 1); },
          [](const Settings& s, const std::string& row) { EXPECT_TRUE(s.sequence.loop) << row; }},
@@ -223,9 +223,10 @@ TEST_F(SettingsRead, KeyframedValuesAreReadAtTheFrameTime) {
     struct Row {
         double seconds;
         float spacing;
-        int32_t shape;
+        DotShape shape;
     };
-    for (const Row row : {Row{0.5, 6.0f, 1}, Row{1.0, 8.0f, 4}, Row{3.0, 12.0f, 4}}) {
+    for (const Row row : {Row{0.5, 6.0f, DotShape::kCircle}, Row{1.0, 8.0f, DotShape::kRing},
+                          Row{3.0, 12.0f, DotShape::kRing}}) {
         const std::optional<PreRenderData> data = pre_render_data(frame_at(row.seconds));
         ASSERT_TRUE(data.has_value());
         EXPECT_EQ(data->settings.dots.spacing, row.spacing) << "at " << row.seconds << " s";

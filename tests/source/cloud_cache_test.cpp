@@ -53,9 +53,9 @@ TEST_F(CloudCache, SettingsOutsideTheKeyReuseTheCloud) {
     const SourceMask mask = blob_mask();
     const auto base = get_cloud(mask, DotSettings{});
     DotSettings s;
-    s.order = order::kRandom;
-    s.transition_by = transition_by::kWords;
-    s.motion_style = motion_style::kSwirl;
+    s.order = Order::kRandom;
+    s.transition_by = TransitionBy::kWords;
+    s.motion_style = MotionStyle::kSwirl;
     s.dot_size = 30.0f;
     s.match_source_colors = false;
     EXPECT_EQ(get_cloud(mask, s).get(), base.get());
@@ -73,7 +73,8 @@ TEST_F(CloudCache, EachKeyFieldMakesANewCloud) {
         {"Random Seed", [](DotSettings& s, SourceMask&) { s.random_seed = 43; }},
         {"Spacing", [](DotSettings& s, SourceMask&) { s.spacing = 9.0f; }},
         {"Grid Jitter", [](DotSettings& s, SourceMask&) { s.grid_jitter = 0.5f; }},
-        {"Distribution", [](DotSettings& s, SourceMask&) { s.distribution = 3; }},
+        {"Distribution",
+         [](DotSettings& s, SourceMask&) { s.distribution = Distribution::kRandomized; }},
         {"coverage hash", [](DotSettings&, SourceMask& m) { m.coverage_hash ^= 1; }},
         {"mask size",
          [](DotSettings&, SourceMask& m) {
@@ -98,7 +99,7 @@ TEST_F(CloudCache, EachKeyFieldMakesANewCloud) {
 TEST_F(CloudCache, GridJitterCountsEvenUnderGrid) {
     const SourceMask mask = blob_mask();
     DotSettings s;
-    s.distribution = distribution::kGrid;
+    s.distribution = Distribution::kGrid;
     const auto a = get_cloud(mask, s);
     s.grid_jitter = 0.1f;
     const auto b = get_cloud(mask, s);

@@ -41,7 +41,7 @@ void rehash(SourceMask& mask) {
 
 DotSettings grid(float spacing) {
     DotSettings s;
-    s.distribution = distribution::kGrid;
+    s.distribution = Distribution::kGrid;
     s.spacing = spacing;
     return s;
 }
@@ -178,7 +178,7 @@ TEST(Cloud, RandomizedPointUsesTheCellHashChannels) {
     SourceMask mask = blank_mask(64, 64);
     fill(mask, 0, 0, 64, 64, 65535);
     DotSettings s;
-    s.distribution = distribution::kRandomized;
+    s.distribution = Distribution::kRandomized;
     s.random_seed = 7;
     const Cloud cloud = build_cloud(mask, s);
     const uint32_t h = hash32(7u);
@@ -255,10 +255,10 @@ TEST(Cloud, ThinSourceKeysStayInTheUnitInterval) {
     SourceMask mask = blank_mask(40, 200);
     fill(mask, 18, 0, 22, 200, 65535);
     DotSettings s;
-    s.distribution = distribution::kRandomized;
+    s.distribution = Distribution::kRandomized;
     s.spacing = 2.0f;
-    s.transition_by = transition_by::kIndividualDots;
-    s.order = order::kRightToLeft;
+    s.transition_by = TransitionBy::kIndividualDots;
+    s.order = Order::kRightToLeft;
     const Cloud cloud = build_cloud(mask, s);
     ASSERT_FALSE(cloud.dots.empty());
     bool past_box = false;

@@ -27,6 +27,8 @@ float random_key(uint32_t index) {
     return rand01(index + static_cast<uint32_t>(kSeed) + 0x81AF1549u);
 }
 
+// Popup item numbers, mapped as the snapshot maps them, so that the rows with
+// items outside the lists show what such values have always meant.
 struct KeyCase {
     int32_t transition_by;
     int32_t order;
@@ -34,8 +36,9 @@ struct KeyCase {
 };
 
 TEST(OrderKey, EveryTransitionByAndOrder) {
-    using namespace transition_by;
-    using namespace order;
+    constexpr int32_t kEntireLayer = 1, kLetters = 2, kWords = 3, kIndividualDots = 4;
+    constexpr int32_t kLeftToRight = 1, kRightToLeft = 2, kTopToBottom = 3, kBottomToTop = 4,
+                      kCenterOut = 5, kRandom = 6;
     const KeyCase cases[] = {
         {kEntireLayer, kLeftToRight, 0.0f},
         {kEntireLayer, kRightToLeft, 0.0f},
@@ -62,20 +65,21 @@ TEST(OrderKey, EveryTransitionByAndOrder) {
         {kIndividualDots, kCenterOut, 0.75f},
         {kIndividualDots, kRandom, random_key(12345u)},
         {9, kLeftToRight, 0.125f}, // unknown "Transition By" reads as dots
-        {9, kRandom, random_key(12345u)},
+        {0, kRandom, random_key(12345u)},
         {kLetters, 9, 0.25f}, // unknown "Order" keeps the base
+        {kLetters, -1, 0.25f},
     };
     const Dot dot = sample_dot();
     for (const KeyCase& c : cases) {
         DotSettings settings;
         settings.random_seed = kSeed;
-        settings.motion_style = motion_style::kDrift;
-        settings.transition_by = c.transition_by;
-        settings.order = c.order;
+        settings.motion_style = MotionStyle::kDrift;
+        settings.transition_by = transition_by_from_popup(c.transition_by);
+        settings.order = order_from_popup(c.order);
         EXPECT_EQ(order_key(dot, settings), c.key)
             << "transition_by " << c.transition_by << ", order " << c.order;
         // Center Out motion overrides both choices with the radial key.
-        settings.motion_style = motion_style::kCenterOut;
+        settings.motion_style = MotionStyle::kCenterOut;
         EXPECT_EQ(order_key(dot, settings), 0.625f)
             << "Center Out motion, transition_by " << c.transition_by << ", order " << c.order;
     }
@@ -83,8 +87,8 @@ TEST(OrderKey, EveryTransitionByAndOrder) {
 
 TEST(OrderKey, CenterOutOrderIsZeroInTheMiddleOneAtTheEdges) {
     DotSettings settings;
-    settings.transition_by = transition_by::kIndividualDots;
-    settings.order = order::kCenterOut;
+    settings.transition_by = TransitionBy::kIndividualDots;
+    settings.order = Order::kCenterOut;
     Dot dot;
     for (auto [x_norm, key] : {std::pair{0.5f, 0.0f}, std::pair{0.0f, 1.0f}, std::pair{1.0f, 1.0f},
                                std::pair{0.75f, 0.5f}}) {
@@ -101,18 +105,18 @@ TEST(OrderKey, KeysPastTheBoxAreClampedToTheUnitInterval) {
     dot.y_norm = 1.25f;
     dot.radial = 1.0f;
     struct ClampCase {
-        int32_t order;
+        Order order;
         float key;
     };
     const ClampCase cases[] = {
-        {order::kLeftToRight, 1.0f}, {order::kRightToLeft, 0.0f}, {order::kTopToBottom, 1.0f},
-        {order::kBottomToTop, 0.0f}, {order::kCenterOut, 1.0f},
+        {Order::kLeftToRight, 1.0f}, {Order::kRightToLeft, 0.0f}, {Order::kTopToBottom, 1.0f},
+        {Order::kBottomToTop, 0.0f}, {Order::kCenterOut, 1.0f},
     };
     DotSettings settings;
-    settings.transition_by = transition_by::kIndividualDots;
+    settings.transition_by = TransitionBy::kIndividualDots;
     for (const ClampCase& c : cases) {
         settings.order = c.order;
-        EXPECT_EQ(order_key(dot, settings), c.key) << "order " << c.order;
+        EXPECT_EQ(order_key(dot, settings), c.key) << "order " << static_cast<int>(c.order);
     }
 }
 

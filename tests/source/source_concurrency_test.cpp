@@ -77,7 +77,8 @@ TEST(CloudCacheConcurrency, HeldCloudsStayValidWhileOthersEvictAndClear) {
             DotSettings s;
             s.random_seed = static_cast<int32_t>(index % kSeeds);
             s.spacing = 3.0f;
-            s.order = static_cast<int32_t>(1 + (state >> 4) % 6); // not part of the key
+            s.order =
+                order_from_popup(static_cast<int32_t>(1 + (state >> 4) % 6)); // not in the key
             auto cloud = get_cloud(masks[index / kSeeds], s);
             if (!same_dots(*cloud, expected[index])) {
                 ++mismatches;

@@ -47,7 +47,7 @@ void prefetch_footprint(const Canvas& canvas, const Footprint& fp) {
 }
 
 template <class Paint>
-void dispatch_dot(Canvas& canvas, int32_t shape, float s, float x, float y, float radius,
+void dispatch_dot(Canvas& canvas, DotShape shape, float s, float x, float y, float radius,
                   float inner_radius, Paint paint) {
     // A dot whose numbers are not finite draws nothing: its footprint would
     // not be defined.
@@ -109,7 +109,7 @@ float effective_softness(float edge_softness) {
     return edge_softness > 0.75f ? edge_softness : 0.75f;
 }
 
-void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
+void draw_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
               float inner_radius, float opacity, Rgb color) {
     // Without a positive opacity no pixel can be raised: every coverage it
     // gives is at most 0, and alpha is never below 0.
@@ -120,7 +120,7 @@ void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, f
                  raster::MaxPaint{opacity, color});
 }
 
-void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
+void draw_masked_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
                      float inner_radius, const SourceMask& mask, bool match_source_colors,
                      Rgb dot_color) {
     const MaskSampler sampler = make_mask_sampler(mask);
@@ -189,7 +189,7 @@ void draw_particles(std::span<const Particle> particles, int32_t width, int32_t 
         g.x = particle.x;
         g.radius = particle.radius;
         g.s = s;
-        const Rgb color{particle.red, particle.green, particle.blue};
+        const Rgb color = particle.color;
         const float opacity = particle.opacity;
         // Particles are always circles; they accumulate by the over operator.
         raster::walk_footprint<raster::Measure::kCircle, false, false>(

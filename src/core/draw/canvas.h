@@ -3,6 +3,7 @@
 #include "common/cancel.h"
 #include "common/color.h"
 #include "common/pixel_view.h"
+#include "frame/settings.h"
 
 #include <cstdint>
 #include <span>
@@ -30,13 +31,11 @@ struct Canvas {
 // What the particle emitter produces: centre, radius and opacity, and a
 // straight colour.
 struct Particle {
-    float x = 0.0f;
+    float x = 0.0f; // canvas pixels
     float y = 0.0f;
     float radius = 0.0f;
     float opacity = 0.0f;
-    float red = 1.0f;
-    float green = 1.0f;
-    float blue = 1.0f;
+    Rgb color;
 };
 
 // Sizes the canvas to width x height, all transparent. Throws
@@ -50,12 +49,12 @@ float effective_softness(float edge_softness);
 // `softness` gets the 0.75 floor here too. A dot whose centre, radius, ring
 // hole or opacity is not finite draws nothing; a huge radius is clipped to
 // the canvas.
-void draw_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
+void draw_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
               float inner_radius, float opacity, Rgb color);
 
 // Draws one dot of a solid phase: each pixel's opacity is the mask's coverage
 // there, and its colour the mask's colour (or `dot_color` when not matching).
-void draw_masked_dot(Canvas& canvas, int32_t shape, float softness, float x, float y, float radius,
+void draw_masked_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
                      float inner_radius, const SourceMask& mask, bool match_source_colors,
                      Rgb dot_color);
 

@@ -241,20 +241,20 @@ void draw_piece(const Surface& tile, const Footprint& fp, const DotDraw& dot, co
     const PlainPiece piece{tile, fp, g, dot.y, bounds, dot.opacity, dot.color};
 #if POINTILLO_DRAW_AVX2
     if (avx2) {
-        raster::draw_plain_piece_avx2(style.shape, piece, list);
+        raster::draw_plain_piece_avx2(raster::measure_of(style.shape), piece, list);
         return;
     }
 #else
     (void)avx2;
 #endif
-    switch (style.shape) {
-    case dot_shape::kSquare:
+    switch (raster::measure_of(style.shape)) {
+    case Measure::kSquare:
         draw_plain_piece<Measure::kSquare>(piece, list);
         break;
-    case dot_shape::kDiamond:
+    case Measure::kDiamond:
         draw_plain_piece<Measure::kDiamond>(piece, list);
         break;
-    default:
+    case Measure::kCircle:
         draw_plain_piece<Measure::kCircle>(piece, list);
         break;
     }

@@ -26,7 +26,7 @@ struct DotDraw {
 
 // What every dot of a batch shares.
 struct DotStyle {
-    int32_t shape = dot_shape::kCircle;
+    DotShape shape = DotShape::kCircle;
     float softness = 0.75f;          // before the 0.75 floor
     bool match_source_colors = true; // masked dots: the mask's colours
     Rgb dot_color;                   // masked dots when not matching

@@ -76,10 +76,10 @@ void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
         draw.radius = state.radius;
         draw.inner_radius = state.inner_radius;
 
-        if (state.solid_mask == 0 || state.solid_mask == 1) {
+        if (state.solid_phase != SolidPhase::kTravelling) {
             // Break-apart and settle: the enlarged dots are cut by the mask
             // and painted with its colours, redrawing the solid source.
-            draw.mask = state.solid_mask == 0 ? &source_mask : &target_mask;
+            draw.mask = state.solid_phase == SolidPhase::kSourceSolid ? &source_mask : &target_mask;
             continue;
         }
 

@@ -42,8 +42,8 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     // Local progress: with stagger, the source key decides when the dot
     // leaves and the target key when it arrives.
     float p = 0.0f;
-    if (settings.motion_style == motion_style::kCenterOut ||
-        settings.transition_by != transition_by::kEntireLayer) {
+    if (settings.motion_style == MotionStyle::kCenterOut ||
+        settings.transition_by != TransitionBy::kEntireLayer) {
         const float ks = order_key(source, settings);
         const float kt = order_key(target, settings);
         const float g = clamp_f(settings.stagger, 0.0f, 0.85f) * 0.5f;
@@ -65,7 +65,7 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     const float o = solid ? clamp_f(settings.break_apart_settle, 0.03f, 0.4f) : 0.0f;
     // Dots of this radius overlap their grid neighbours into a solid shape.
     const float v = max_f(max_f(settings.source_overlap, 1.45f) * settings.spacing, r);
-    const bool ring = settings.dot_shape == dot_shape::kRing;
+    const bool ring = settings.dot_shape == DotShape::kRing;
 
     DotState state;
     if (solid && p < o) {
@@ -74,7 +74,7 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
         state.x = source.x;
         state.y = source.y;
         state.radius = v + (r - v) * u;
-        state.solid_mask = 0;
+        state.solid_phase = SolidPhase::kSourceSolid;
         state.blend = 0.0f;
         state.inner_radius = ring ? u * r * (1.0f - settings.ring_thickness) : 0.0f;
         return state;
@@ -85,7 +85,7 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
         state.x = target.x;
         state.y = target.y;
         state.radius = v + (r - v) * u;
-        state.solid_mask = 1;
+        state.solid_phase = SolidPhase::kTargetSolid;
         state.blend = 1.0f;
         state.inner_radius = ring ? u * r * (1.0f - settings.ring_thickness) : 0.0f;
         return state;
@@ -102,12 +102,12 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     const float m = sqrt_f(rho);
     const float phi = 2.0f * kPi * rand01(b + kPhaseChannel);
 
-    const int32_t style = settings.motion_style;
+    const MotionStyle style = settings.motion_style;
     const float scatter = settings.scatter;
     const float freq = settings.chaos_frequency;
     float ox = 0.0f;
     float oy = 0.0f;
-    if (style == motion_style::kCenterOut) {
+    if (style == MotionStyle::kCenterOut) {
         // Pushed outward along the blended offset from the box centre.
         float ux = source.dx + blend * (target.dx - source.dx);
         float uy = source.dy + blend * (target.dy - source.dy);
@@ -124,14 +124,14 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
         ox = noise * sin_f(psi) + push * ux / length;
         oy = noise * cos_f(psi) + push * settings.center_out_fan * uy / length;
     } else {
-        const float chaos = style == motion_style::kDrift ? 0.0f : settings.chaos_amount;
+        const float chaos = style == MotionStyle::kDrift ? 0.0f : settings.chaos_amount;
         const float swirl =
-            style == motion_style::kSwirl ? 2.0f * kPi * settings.swirl_turns * w : 0.0f;
+            style == MotionStyle::kSwirl ? 2.0f * kPi * settings.swirl_turns * w : 0.0f;
         const float theta = swirl + alpha;
         // The second noise frequency is 0.35 higher so the path never closes.
         ox = m * scatter * cos_f(theta) + chaos * sin_f(2.0f * kPi * w * freq + phi);
         oy = m * scatter * sin_f(theta) + chaos * cos_f(2.0f * kPi * w * (freq + 0.35f) + phi);
-        if (style == motion_style::kPop) {
+        if (style == MotionStyle::kPop) {
             // Negative y is up: the dots jump, and pulse in size.
             ox = 0.15f * ox;
             oy = oy - 0.6f * scatter;
@@ -142,7 +142,7 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     state.x = source.x + blend * (target.x - source.x) + bump * ox;
     state.y = source.y + blend * (target.y - source.y) + bump * oy;
     state.radius = r;
-    state.solid_mask = -1;
+    state.solid_phase = SolidPhase::kTravelling;
     state.blend = blend;
     state.inner_radius = ring ? r * (1.0f - clamp_f(settings.ring_thickness, 0.02f, 1.0f)) : 0.0f;
     return state;

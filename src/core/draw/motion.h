@@ -8,14 +8,19 @@ namespace pointillo {
 
 struct Dot;
 
+// Which solid a dot belongs to: none while it travels; the source's during
+// the break-apart and the target's while it settles, when it is drawn cut by
+// that source's mask.
+enum class SolidPhase { kTravelling, kSourceSolid, kTargetSolid };
+
 // One dot pair at one progress of the transition.
 struct DotState {
     float x = 0.0f; // centre, canvas pixels
     float y = 0.0f;
     float radius = 0.0f;
     float inner_radius = 0.0f; // ring hole; 0 for filled shapes
-    int32_t solid_mask = -1;   // -1 travelling, 0 part of the source solid, 1 of the target solid
-    float blend = 0.0f;        // eased travel, 0 at the source, 1 at the target
+    SolidPhase solid_phase = SolidPhase::kTravelling;
+    float blend = 0.0f; // eased travel, 0 at the source, 1 at the target
 };
 
 // Pure: the same pair, settings, progress and pair index give the same state.

@@ -63,9 +63,11 @@ Flight flight(float drag, float t) {
 
 void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const SourceMask& mask2,
                     const Cloud& cloud1, const Cloud& cloud2, const DotSettings& dots,
-                    const ParticleSettings& particles, float progress_before, float progress,
-                    float progress_after, float velocity_span, float age, float step_length,
-                    int32_t sample) {
+                    const ParticleSettings& particles, const EmissionTiming& timing) {
+    const float progress_before = timing.progress_before;
+    const float progress = timing.progress;
+    const float progress_after = timing.progress_after;
+    const float age = timing.age;
     out.clear();
     // The comparisons are written so that NaN inputs also produce nothing.
     const int64_t count1 = static_cast<int64_t>(cloud1.dots.size());
@@ -80,9 +82,9 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
 
     // Fractional rates emit one extra particle in the right share of steps,
     // decided by the step's own hash, so a step always makes the same count.
-    const float q = step_length * min_f(particles.emission_rate, kMaxRate);
-    const uint32_t o =
-        hash32(static_cast<uint32_t>(dots.random_seed) * 7919u + static_cast<uint32_t>(sample));
+    const float q = timing.step_length * min_f(particles.emission_rate, kMaxRate);
+    const uint32_t o = hash32(static_cast<uint32_t>(dots.random_seed) * 7919u +
+                              static_cast<uint32_t>(timing.sample));
     int64_t count = 0;
     if (q > 0.0f) {
         const float whole = std::floor(min_f(q, kMaxCount));
@@ -95,7 +97,7 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
 
     const int64_t pairs = count1 > count2 ? count1 : count2;
     const float pairs_f = static_cast<float>(pairs);
-    const float span = max_f(velocity_span, 0.001f);
+    const float span = max_f(timing.velocity_span, 0.001f);
     const float t = age;
     const float drag = max_f(particles.velocity_falloff, 0.0f);
     const Flight fl = flight(drag, t);
@@ -167,9 +169,7 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
                          c1.blue + e0.blend * (c2.blue - c1.blue)};
             }
         }
-        particle.red = color.red;
-        particle.green = color.green;
-        particle.blue = color.blue;
+        particle.color = color;
 
         const float coverage1 = mask_coverage(sampler1, index1);
         const float coverage2 = mask_coverage(sampler2, index2);

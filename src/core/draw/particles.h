@@ -1,6 +1,7 @@
 #pragma once
 
 #include "draw/canvas.h"
+#include "frame/emission.h"
 #include "frame/settings.h"
 
 #include <cstdint>
@@ -12,12 +13,10 @@ struct Cloud;
 struct SourceMask;
 
 // Rebuilds, in closed form, the particles born at one emission step as they
-// stand `age` seconds later. Mask and cloud 1 are the side being left, 2 the
-// side being turned into. `out` is emptied first.
+// stand `timing.age` seconds later. Mask and cloud 1 are the side being left,
+// 2 the side being turned into. `out` is emptied first.
 void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const SourceMask& mask2,
                     const Cloud& cloud1, const Cloud& cloud2, const DotSettings& dots,
-                    const ParticleSettings& particles, float progress_before, float progress,
-                    float progress_after, float velocity_span, float age, float step_length,
-                    int32_t sample);
+                    const ParticleSettings& particles, const EmissionTiming& timing);
 
 } // namespace pointillo

@@ -56,7 +56,7 @@ void force_baseline_drawing(bool on);
 
 #if POINTILLO_DRAW_AVX2
 // The AVX2 form: the same pixels as the baseline form, bit for bit.
-void draw_plain_piece_avx2(int32_t shape, const PlainPiece& piece, RampList& list);
+void draw_plain_piece_avx2(Measure measure, const PlainPiece& piece, RampList& list);
 #endif
 
 } // namespace pointillo::raster

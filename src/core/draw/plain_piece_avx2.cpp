@@ -262,15 +262,15 @@ void force_baseline_drawing(bool on) {
 }
 
 #if POINTILLO_DRAW_AVX2
-void draw_plain_piece_avx2(int32_t shape, const PlainPiece& piece, RampList& list) {
-    switch (shape) {
-    case dot_shape::kSquare:
+void draw_plain_piece_avx2(Measure measure, const PlainPiece& piece, RampList& list) {
+    switch (measure) {
+    case Measure::kSquare:
         draw_piece8<Measure::kSquare>(piece, list);
         break;
-    case dot_shape::kDiamond:
+    case Measure::kDiamond:
         draw_piece8<Measure::kDiamond>(piece, list);
         break;
-    default:
+    case Measure::kCircle:
         draw_piece8<Measure::kCircle>(piece, list);
         break;
     }

@@ -9,6 +9,7 @@
 
 #include "draw/canvas.h"
 #include "draw/float_math.h"
+#include "frame/settings.h"
 
 #include <cmath>
 #include <cstddef>
@@ -28,6 +29,21 @@ namespace pointillo::raster {
 constexpr int32_t kChunk = 256;
 
 enum class Measure { kCircle, kSquare, kDiamond };
+
+// A shape chooses only the distance measure: a ring is a circle whose hole
+// is cut by its inner radius.
+constexpr Measure measure_of(DotShape shape) {
+    switch (shape) {
+    case DotShape::kSquare:
+        return Measure::kSquare;
+    case DotShape::kDiamond:
+        return Measure::kDiamond;
+    case DotShape::kCircle:
+    case DotShape::kRing:
+        break;
+    }
+    return Measure::kCircle;
+}
 
 // What the coverage of one dot (or particle) row needs.
 struct RowGeometry {

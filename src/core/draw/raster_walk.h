@@ -170,20 +170,19 @@ void walk_footprint(const Surface& surface, const Footprint& fp, const RowGeomet
 
 // Walks one dot of the given shape (by maximum: zero coverage skipped).
 template <class Paint>
-void walk_dot(const Surface& surface, const Footprint& fp, int32_t shape, const RowGeometry& g,
+void walk_dot(const Surface& surface, const Footprint& fp, DotShape shape, const RowGeometry& g,
               float y, Paint paint) {
     const bool hole = g.inner > 0.0f;
-    switch (shape) {
-    case dot_shape::kSquare:
+    switch (measure_of(shape)) {
+    case Measure::kSquare:
         hole ? walk_footprint<Measure::kSquare, true, true>(surface, fp, g, y, paint)
              : walk_footprint<Measure::kSquare, false, true>(surface, fp, g, y, paint);
         break;
-    case dot_shape::kDiamond:
+    case Measure::kDiamond:
         hole ? walk_footprint<Measure::kDiamond, true, true>(surface, fp, g, y, paint)
              : walk_footprint<Measure::kDiamond, false, true>(surface, fp, g, y, paint);
         break;
-    default:
-        // Circle, Ring, and any unknown shape: the circle's distance.
+    case Measure::kCircle:
         hole ? walk_footprint<Measure::kCircle, true, true>(surface, fp, g, y, paint)
              : walk_footprint<Measure::kCircle, false, true>(surface, fp, g, y, paint);
         break;

@@ -12,23 +12,50 @@ constexpr float percent_to_fraction(float percent) {
     return percent * 0.01f;
 }
 
-// Popup item numbers, 1-based as the host delivers them. Values outside these
-// lists reach the core unchanged; each reader says what it does with them.
-namespace distribution {
-constexpr int32_t kGrid = 1, kJitteredGrid = 2, kRandomized = 3;
+// The popups' choices. Each value is the host's 1-based item number, so a
+// popup's value and its enumerator agree; the *_from_popup functions map an
+// item number once, where the snapshot is taken, and give any other number
+// the meaning every reader has always given it.
+enum class Distribution : int32_t { kGrid = 1, kJitteredGrid, kRandomized };
+enum class DotShape : int32_t { kCircle = 1, kSquare, kDiamond, kRing };
+enum class TransitionBy : int32_t { kEntireLayer = 1, kLetters, kWords, kIndividualDots };
+enum class Order : int32_t {
+    kLeftToRight = 1,
+    kRightToLeft,
+    kTopToBottom,
+    kBottomToTop,
+    kCenterOut,
+    kRandom
+};
+enum class MotionStyle : int32_t { kDrift = 1, kSwirl, kChaos, kPop, kCenterOut };
+
+namespace settings_detail {
+template <typename E> constexpr E from_popup(int32_t item, E last, E fallback) {
+    return item >= 1 && item <= static_cast<int32_t>(last) ? static_cast<E>(item) : fallback;
 }
-namespace dot_shape {
-constexpr int32_t kCircle = 1, kSquare = 2, kDiamond = 3, kRing = 4;
+} // namespace settings_detail
+
+// Other items: the jittered grid with the "Grid Jitter (%)" amount.
+constexpr Distribution distribution_from_popup(int32_t item) {
+    return settings_detail::from_popup(item, Distribution::kRandomized,
+                                       Distribution::kJitteredGrid);
 }
-namespace transition_by {
-constexpr int32_t kEntireLayer = 1, kLetters = 2, kWords = 3, kIndividualDots = 4;
+// Other items: a circle (its distance measure, and no ring hole).
+constexpr DotShape dot_shape_from_popup(int32_t item) {
+    return settings_detail::from_popup(item, DotShape::kRing, DotShape::kCircle);
 }
-namespace order {
-constexpr int32_t kLeftToRight = 1, kRightToLeft = 2, kTopToBottom = 3, kBottomToTop = 4,
-                  kCenterOut = 5, kRandom = 6;
+// Other items: every dot on its own (staggered, keyed by its position).
+constexpr TransitionBy transition_by_from_popup(int32_t item) {
+    return settings_detail::from_popup(item, TransitionBy::kIndividualDots,
+                                       TransitionBy::kIndividualDots);
 }
-namespace motion_style {
-constexpr int32_t kDrift = 1, kSwirl = 2, kChaos = 3, kPop = 4, kCenterOut = 5;
+// Other items: left to right.
+constexpr Order order_from_popup(int32_t item) {
+    return settings_detail::from_popup(item, Order::kRandom, Order::kLeftToRight);
+}
+// Other items: Chaos (scatter with noise, no swirl, no jump).
+constexpr MotionStyle motion_style_from_popup(int32_t item) {
+    return settings_detail::from_popup(item, MotionStyle::kCenterOut, MotionStyle::kChaos);
 }
 
 // Pixel-sized fields are in full-resolution layer pixels; smart render scales
@@ -48,15 +75,17 @@ struct DotSettings {
     float break_apart_settle = percent_to_fraction(18.0f);
     float swirl_turns = 0.4f;
     int32_t random_seed = 42;
-    int32_t distribution = distribution::kJitteredGrid;
-    int32_t dot_shape = dot_shape::kCircle;
-    int32_t transition_by = transition_by::kEntireLayer;
-    int32_t order = order::kLeftToRight;
-    int32_t motion_style = motion_style::kChaos;
+    Distribution distribution = Distribution::kJitteredGrid;
+    DotShape dot_shape = DotShape::kCircle;
+    TransitionBy transition_by = TransitionBy::kEntireLayer;
+    Order order = Order::kLeftToRight;
+    MotionStyle motion_style = MotionStyle::kChaos;
     bool form_solid_source = true;
     bool match_source_colors = true;
     Rgb dot_color{1.0f, 1.0f, 1.0f};
     float center_out_fan = percent_to_fraction(65.0f);
+
+    friend bool operator==(const DotSettings&, const DotSettings&) = default;
 };
 
 struct ParticleSettings {
@@ -75,6 +104,8 @@ struct ParticleSettings {
     float opacity = percent_to_fraction(70.0f);
     float fade_over_life = percent_to_fraction(60.0f);
     Rgb color{1.0f, 1.0f, 1.0f};
+
+    friend bool operator==(const ParticleSettings&, const ParticleSettings&) = default;
 };
 
 // The sequence values keep float precision (the slider's float, widened), so
@@ -86,6 +117,8 @@ struct SequenceSettings {
     double start = 0.0;                            // seconds
     double hold = static_cast<double>(0.8f);       // seconds
     double transition = static_cast<double>(1.2f); // seconds
+
+    friend bool operator==(const SequenceSettings&, const SequenceSettings&) = default;
 };
 
 // Every parameter value at one time.
@@ -93,6 +126,8 @@ struct Settings {
     DotSettings dots;
     ParticleSettings particles;
     SequenceSettings sequence;
+
+    friend bool operator==(const Settings&, const Settings&) = default;
 };
 
 } // namespace pointillo

@@ -44,13 +44,14 @@ float cell_size(int32_t box_width, int32_t box_height, float spacing) {
 // the cell.
 float jitter_amount(const DotSettings& settings) {
     switch (settings.distribution) {
-    case distribution::kGrid:
+    case Distribution::kGrid:
         return 0.0f;
-    case distribution::kRandomized:
+    case Distribution::kRandomized:
         return 1.0f;
-    default:
-        return clamp01(settings.grid_jitter);
+    case Distribution::kJitteredGrid:
+        break;
     }
+    return clamp01(settings.grid_jitter);
 }
 
 struct OpaqueBox {
@@ -234,7 +235,7 @@ struct CloudKey {
     int32_t height = 0;
     uint32_t spacing_bits = 0;
     uint32_t jitter_bits = 0;
-    int32_t distribution = 0;
+    Distribution distribution = Distribution::kJitteredGrid;
     int32_t random_seed = 0;
 
     friend bool operator==(const CloudKey&, const CloudKey&) = default;

@@ -25,52 +25,52 @@ uint32_t group_random_index(float pos) {
 
 float order_key(const Dot& dot, const DotSettings& settings) {
     // Center Out motion always leaves from the middle outwards.
-    if (settings.motion_style == motion_style::kCenterOut) {
+    if (settings.motion_style == MotionStyle::kCenterOut) {
         return clamp01(dot.radial);
     }
 
     float base = 0.0f;
     switch (settings.transition_by) {
-    case transition_by::kEntireLayer:
+    case TransitionBy::kEntireLayer:
         return 0.0f;
-    case transition_by::kLetters:
+    case TransitionBy::kLetters:
         base = dot.letter_pos;
         break;
-    case transition_by::kWords:
+    case TransitionBy::kWords:
         base = dot.word_pos;
         break;
-    default:
+    case TransitionBy::kIndividualDots:
         base = dot.x_norm;
         break;
     }
 
     float key = base;
     switch (settings.order) {
-    case order::kRightToLeft:
+    case Order::kLeftToRight:
+        break;
+    case Order::kRightToLeft:
         key = 1.0f - base;
         break;
-    case order::kTopToBottom:
+    case Order::kTopToBottom:
         key = dot.y_norm;
         break;
-    case order::kBottomToTop:
+    case Order::kBottomToTop:
         key = 1.0f - dot.y_norm;
         break;
-    case order::kCenterOut:
+    case Order::kCenterOut:
         key = std::fabs(base - 0.5f) * 2.0f;
         break;
-    case order::kRandom: {
+    case Order::kRandom: {
         // Whole letters (or words) share one key so they leave as units.
         uint32_t index = dot.random;
-        if (settings.transition_by == transition_by::kWords) {
+        if (settings.transition_by == TransitionBy::kWords) {
             index = group_random_index(dot.word_pos);
-        } else if (settings.transition_by == transition_by::kLetters) {
+        } else if (settings.transition_by == TransitionBy::kLetters) {
             index = group_random_index(dot.letter_pos);
         }
         key = rand01(index + static_cast<uint32_t>(settings.random_seed) + 0x81AF1549u);
         break;
     }
-    default:
-        break;
     }
     // Positions may exceed 1 by up to a pixel's worth on thin sources; keys
     // outside [0, 1] would move dots during a hold.

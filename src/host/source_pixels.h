@@ -1,8 +1,9 @@
 #pragma once
 
+#include "common/pixel_view.h"
+#include "frame/frame_plan.h"
 #include "host/ae_sdk.h"
-#include "host/pre_render.h"
-#include "source/source_mask.h"
+#include "render/render_frame.h"
 
 namespace pointillo {
 
@@ -20,9 +21,11 @@ PixelDepth pixel_depth_of(PF_PixelFormat format);
 // code. Shaped as a CancelCheck function, whose user value is the PF_InData.
 bool check_abort(void* in_data);
 
-// Fetches one checked-out source's pixels, samples them into a mask of the
-// output's size and checks them back in, on every path.
-SourceMask build_source_mask(const RenderHost& host, const PreRenderData& data,
-                             const SourceCheckout& source);
+// Lends one planned source's pixels to `use`: checks them out by the source's
+// key (its checkout id), asks their pixel format, writes the diagnostic log
+// line, and checks them in again on every path. A world the host does not
+// give, or one without pixels, is lent as an empty view.
+void lend_source_pixels(const RenderHost& host, const FramePlan& plan, const SourceRef& source,
+                        PixelsUse use);
 
 } // namespace pointillo

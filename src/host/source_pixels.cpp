@@ -1,4 +1,4 @@
-#include "host/source_mask_host.h"
+#include "host/source_pixels.h"
 
 #include "host/host_error.h"
 #include "host/mask_log.h"
@@ -42,7 +42,7 @@ class CheckedOutPixels {
     bool held_ = false;
 };
 
-void log_mask(const RenderHost& host, const PreRenderData& data, const SourceCheckout& source,
+void log_mask(const RenderHost& host, const FramePlan& plan, const SourceRef& source,
               const PF_EffectWorld* world) {
     const char* path = mask_log_path();
     if (path == nullptr) {
@@ -53,16 +53,16 @@ void log_mask(const RenderHost& host, const PreRenderData& data, const SourceChe
     entry.time_scale = host.in_data.time_scale;
     entry.source_width = world != nullptr ? world->width : 0;
     entry.source_height = world != nullptr ? world->height : 0;
-    entry.ref_width = source.result.ref_width;
-    entry.ref_height = source.result.ref_height;
-    entry.rect_left = source.result.result_rect.left;
-    entry.rect_top = source.result.result_rect.top;
-    entry.rect_right = source.result.result_rect.right;
-    entry.rect_bottom = source.result.result_rect.bottom;
-    entry.output_width = data.output_width;
-    entry.output_height = data.output_height;
-    entry.downsample_x = data.downsample_x;
-    entry.downsample_y = data.downsample_y;
+    entry.ref_width = source.ref_width;
+    entry.ref_height = source.ref_height;
+    entry.rect_left = source.rect.left;
+    entry.rect_top = source.rect.top;
+    entry.rect_right = source.rect.right;
+    entry.rect_bottom = source.rect.bottom;
+    entry.output_width = plan.output_width;
+    entry.output_height = plan.output_height;
+    entry.downsample_x = plan.downsample_x;
+    entry.downsample_y = plan.downsample_y;
     append_mask_log(path, mask_log_line(entry));
 }
 
@@ -87,9 +87,9 @@ bool check_abort(void* in_data) {
     return false;
 }
 
-SourceMask build_source_mask(const RenderHost& host, const PreRenderData& data,
-                             const SourceCheckout& source) {
-    CheckedOutPixels pixels(host, source.checkout_id);
+void lend_source_pixels(const RenderHost& host, const FramePlan& plan, const SourceRef& source,
+                        PixelsUse use) {
+    CheckedOutPixels pixels(host, source.key);
     const PF_EffectWorld* world = pixels.world();
     const bool has_pixels = world != nullptr && world->data != nullptr;
 
@@ -97,7 +97,7 @@ SourceMask build_source_mask(const RenderHost& host, const PreRenderData& data,
     if (has_pixels) {
         throw_if_error(host.world_suite.PF_GetPixelFormat(world, &format));
     }
-    log_mask(host, data, source, world);
+    log_mask(host, plan, source, world);
 
     ConstPixelView view;
     if (has_pixels) {
@@ -107,14 +107,8 @@ SourceMask build_source_mask(const RenderHost& host, const PreRenderData& data,
         view.rowbytes = world->rowbytes;
         view.depth = pixel_depth_of(format);
     }
-    const MaskOrigin origin =
-        mask_origin(data.output_width, data.output_height, data.downsample_x, data.downsample_y,
-                    source.result.ref_width, source.result.ref_height,
-                    source.result.result_rect.left, source.result.result_rect.top);
-    SourceMask mask = sample_source_mask(data.output_width, data.output_height, view, origin,
-                                         CancelCheck{check_abort, &host.in_data});
+    use(view);
     pixels.check_in();
-    return mask;
 }
 
 } // namespace pointillo
