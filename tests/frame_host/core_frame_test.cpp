@@ -1,0 +1,157 @@
+// The core renders a whole frame without a host: planned with a plain
+// parameter reader and rendered from plain pixel views, a frame equals, byte
+// for byte, the module's own frame of the same parameters and layers.
+
+#include "draw/canvas.h"
+#include "effect_fixture.h"
+#include "frame/frame_plan.h"
+#include "frame/param_table.h"
+#include "frame/settings_read.h"
+#include "render/render_frame.h"
+
+#include <algorithm>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pointillo::test {
+namespace {
+
+class CoreFrame : public EffectTest {
+  protected:
+    void SetUp() override {
+        EffectTest::SetUp();
+        fill_slot(1, add_word(150, 60, 3, {1.0f, 1.0f, 0.5f, 0.25f}));
+        fill_slot(3, add_word(120, 70, 5, {0.75f, 0.0f, 0.5f, 0.75f}));
+        fill_slot(4, add_word(100, 40, 2));
+    }
+
+    // The instance's value at a time, as a host hands it to the core.
+    ParamReading reading(int32_t index, int32_t time) const {
+        const PF_ParamDef def = instance.param_at(index, time, kTimeScale);
+        ParamReading r;
+        switch (param_at(index)->type) {
+        case ParamType::kSlider:
+            r.number = def.u.fs_d.value;
+            break;
+        case ParamType::kPopup:
+            r.number = def.u.pd.value;
+            break;
+        case ParamType::kCheckbox:
+            r.number = def.u.bd.value;
+            break;
+        case ParamType::kColor:
+            r.red = def.u.cd.value.red;
+            r.green = def.u.cd.value.green;
+            r.blue = def.u.cd.value.blue;
+            break;
+        default:
+            break;
+        }
+        return r;
+    }
+
+    // The frame rendered by the core alone, in the output's packed layout.
+    std::vector<std::byte> core_frame(const hostsim::FrameRequest& frame) {
+        const auto read = [&](int32_t index, int32_t time) { return reading(index, time); };
+        const Settings settings = read_settings(read, frame.time);
+
+        FrameRequest request;
+        request.time = frame.time;
+        request.time_scale = frame.time_scale;
+        request.downsample_x = downsample_factor(frame.downsample_x.num, frame.downsample_x.den);
+        request.downsample_y = downsample_factor(frame.downsample_y.num, frame.downsample_y.den);
+        request.output =
+            output_size(request.downsample_x, request.downsample_y, frame.width, frame.height);
+        std::vector<int32_t> layers; // the active sources' layer ids, in slot order
+        for (int32_t slot = 1; slot <= kSourceSlotCount; ++slot) {
+            const int32_t id = hostsim::whole(
+                instance.value_at(param_index_of(source_slot_id(slot)), frame.time, kTimeScale)
+                    .number);
+            if (id != 0) {
+                layers.push_back(id);
+            }
+        }
+        request.active_count = static_cast<int32_t>(layers.size());
+
+        const hostsim::LayerRequest pixels_request{frame.depth, frame.downsample_x,
+                                                   frame.downsample_y, 0, 0};
+        // A source's key is its layer id.
+        const auto checkout = [&](int32_t position, int32_t) {
+            const int32_t id = layers[static_cast<size_t>(position)];
+            const auto size = host.layer_size(id).value();
+            hostsim::LayerRequest sized = pixels_request;
+            sized.width = hostsim::downsampled(size.first, frame.downsample_x);
+            sized.height = hostsim::downsampled(size.second, frame.downsample_y);
+            return SourceRef{id, size.first, size.second, {0, 0, sized.width, sized.height}};
+        };
+        const FramePlan plan = plan_frame(settings, request, {read, checkout});
+
+        const auto sources = [&](const SourceRef& source, PixelsUse use) {
+            hostsim::LayerRequest sized = pixels_request;
+            sized.width = source.rect.right;
+            sized.height = source.rect.bottom;
+            const std::shared_ptr<const hostsim::LayerPixels> pixels =
+                host.layer_pixels(source.key, sized);
+            const PixelDepth depth = frame.depth == 8    ? PixelDepth::k8
+                                     : frame.depth == 16 ? PixelDepth::k16
+                                                         : PixelDepth::k32;
+            use(ConstPixelView{pixels->bytes.data(), pixels->width, pixels->height,
+                               pixels->width * bytes_per_pixel(depth), depth});
+        };
+        Canvas canvas;
+        render_frame(plan, sources, CancelCheck{}, canvas);
+
+        const PixelDepth depth = frame.depth == 8    ? PixelDepth::k8
+                                 : frame.depth == 16 ? PixelDepth::k16
+                                                     : PixelDepth::k32;
+        const std::ptrdiff_t rowbytes = plan.output_width * bytes_per_pixel(depth);
+        std::vector<std::byte> out(static_cast<size_t>(rowbytes) *
+                                   static_cast<size_t>(plan.output_height));
+        convert_canvas(
+            canvas, PixelView{out.data(), plan.output_width, plan.output_height, rowbytes, depth},
+            CancelCheck{});
+        return out;
+    }
+};
+
+TEST_F(CoreFrame, EqualsTheModulesFrame) {
+    instance.set_value("Enable Additional Particles", 1);
+    instance.set_value("Emission Rate (per second)", 400);
+    instance.set_keyframes("Dot Size", {{0.0, {5.0, {}}}, {3.0, {9.0, {}}}});
+    instance.set_value("Dot Shape", 4);
+    struct Row {
+        double seconds;
+        int32_t depth;
+        PF_RationalScale downsample;
+        bool solid;
+    };
+    const Row rows[] = {
+        {0.2, 8, {1, 1}, true},  // a hold drawn solid
+        {0.2, 8, {1, 1}, false}, // a hold drawn as dots
+        {1.3, 8, {1, 1}, true},  // mid-transition, with particles
+        {2.7, 16, {1, 2}, true}, // the second transition at half resolution
+        {2.05, 32, {1, 1}, false},
+    };
+    for (const Row& row : rows) {
+        instance.set_value("Form Solid Source", row.solid ? 1 : 0);
+        hostsim::FrameRequest request = frame_at(row.seconds);
+        request.depth = row.depth;
+        request.downsample_x = request.downsample_y = row.downsample;
+        const hostsim::FrameResult result = render(request);
+        ASSERT_TRUE(result.ok()) << result.return_msg;
+        const std::vector<std::byte> want = hostsim::packed_output(result);
+        ASSERT_NE(std::count(want.begin(), want.end(), std::byte{0}),
+                  static_cast<std::ptrdiff_t>(want.size()))
+            << "a blank frame proves nothing";
+        const std::vector<std::byte> got = core_frame(request);
+        ASSERT_EQ(got.size(), want.size()) << row.seconds << " s";
+        EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size()), 0)
+            << row.seconds << " s, " << row.depth << " bits, solid " << row.solid;
+    }
+}
+
+} // namespace
+} // namespace pointillo::test
