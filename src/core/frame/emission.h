@@ -19,8 +19,10 @@ static_assert(kEmissionStepSeconds == 0.05f);
 // largest "Life Randomness (%)" added, in seconds. Samples older than this
 // cannot have a particle alive.
 inline constexpr double kLongestParticleLife =
-    static_cast<double>(param_by_id(param_id::kLife)->valid_max) *
-    (1.0 + static_cast<double>(param_by_id(param_id::kLifeRandomness)->valid_max) / 100.0);
+    static_cast<double>(kParamTable[param_index_of(param_id::kLife) - 1].valid_max) *
+    (1.0 +
+     static_cast<double>(kParamTable[param_index_of(param_id::kLifeRandomness) - 1].valid_max) /
+         100.0);
 static_assert(kLongestParticleLife == 9.75);
 
 // The timing of one emission step as its particles need it.
