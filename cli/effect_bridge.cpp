@@ -454,9 +454,8 @@ void Session::set_up(const PreparedScene& scene) {
                 }
                 throw std::logic_error(message);
             };
-            layer_id = host.add_layer(std::move(layer));
-            host.supply_layer_pixels(layer_id, downsample, downsample,
-                                     layer_pixels_of(source->pixels));
+            layer_id = host.layers.add(std::move(layer));
+            host.layers.supply(layer_id, downsample, downsample, layer_pixels_of(source->pixels));
         }
         instance.set_value(source_index_[k], layer_id);
     }

@@ -400,11 +400,11 @@ TEST(EndToEnd, AFailedHostCallEndsTheRenderWithStatusOne) {
     write_two_words(dir);
     write_text(dir / "scene.json", two_words_scene());
     hostsim::Host& host = effect_session_host();
-    host.clear_log();
-    host.fail_call("checkout_layer_pixels", 1, PF_Err_OUT_OF_MEMORY);
+    host.calls.clear();
+    host.calls.fail_call("checkout_layer_pixels", 1, PF_Err_OUT_OF_MEMORY);
     const AppRun run = run_pointillo({"render", (dir / "scene.json").string(), "-o",
                                       (dir / "out").string(), "--frame", "4", "--jobs", "1"});
-    host.clear_faults();
+    host.calls.clear_faults();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "pointillo: frame 4: effect error 4\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "frame_00004.png"));

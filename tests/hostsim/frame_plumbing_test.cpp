@@ -17,7 +17,7 @@ class FramePlumbing : public ::testing::Test {
         CommandIo io;
         ASSERT_EQ(send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, io), PF_Err_NONE);
         ASSERT_EQ(instance.param_count(), 3);
-        layer = host.add_layer(pattern_layer(6, 4, [](int32_t, int32_t) -> Argb {
+        layer = host.layers.add(pattern_layer(6, 4, [](int32_t, int32_t) -> Argb {
             return {1.0f, 0.5f, 0.25f, 0.125f};
         }));
         instance.set_value(0, layer); // the input layer
@@ -135,7 +135,7 @@ TEST_F(FramePlumbing, LayerPixelsNeverCheckedInAreReported) {
     EXPECT_TRUE(result.ok());
     const std::string report = host.outstanding_report();
     EXPECT_NE(report.find("layer pixels: checkout 3 (layer 1) x1"), std::string::npos) << report;
-    EXPECT_EQ(host.outstanding(Resource::kLayerPixels), 1);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kLayerPixels), 1);
 }
 
 } // namespace
