@@ -503,9 +503,25 @@ int run_app(const std::vector<std::string>& args, AppContext& context) {
     }
 }
 
+AppContext effect_app_context(EffectSession& session) {
+    AppContext context;
+    context.renderer = [&session](const PreparedScene& scene, int32_t frame,
+                                  const std::atomic<bool>& cancel) {
+        return session.render_frame(scene, frame, cancel);
+    };
+    context.parameters = [&session] { return session.parameters(); };
+    context.info = [&session] { return session.info(); };
+    context.export_replay = [&session](const PreparedScene& scene, std::span<const int32_t> frames,
+                                       const std::filesystem::path& dir) {
+        session.export_replay(scene, frames, dir);
+    };
+    return context;
+}
+
 int check_render_command(const std::vector<std::string>& args, std::ostream& err) {
     std::ostringstream out;
-    AppContext context;
+    EffectSession session;
+    AppContext context = effect_app_context(session);
     context.out = &out;
     context.err = &err;
     context.check_only = true;

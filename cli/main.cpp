@@ -39,7 +39,10 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    pointillo::AppContext context;
+    // Owned here, so that it sets the effect down and unloads it before main
+    // returns, while the module's static objects still exist.
+    pointillo::EffectSession session;
+    pointillo::AppContext context = pointillo::effect_app_context(session);
     context.out = &std::cout;
     context.err = &std::cerr;
     context.err_is_terminal = isatty(STDERR_FILENO) != 0;

@@ -1,5 +1,6 @@
 #include "cli/app.h"
 #include "cli/effect_bridge.h"
+#include "test_session.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,11 @@ struct RunResult {
     std::string err;
 };
 
-RunResult run(const std::vector<std::string>& args, AppContext context = {}) {
+AppContext effect_context() {
+    return effect_app_context(testing_support::test_session());
+}
+
+RunResult run(const std::vector<std::string>& args, AppContext context = effect_context()) {
     std::ostringstream out;
     std::ostringstream err;
     context.out = &out;
@@ -105,7 +110,7 @@ TEST(App, DepthOverrideWritesOpenExr) {
 TEST(App, AnEffectFailureExitsWithOneAndTheEffectsMessage) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
-    AppContext context;
+    AppContext context = effect_context();
     context.renderer = [](const PreparedScene&, int32_t, const std::atomic<bool>&) -> ArgbImage {
         throw EffectError("Pointillo: Output exceeds the supported 64 megapixels");
     };
@@ -120,7 +125,7 @@ TEST(App, CancelExitsWith130) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
     std::atomic<bool> cancel{false};
-    AppContext context;
+    AppContext context = effect_context();
     context.cancel = &cancel;
     context.renderer = [&cancel](const PreparedScene&, int32_t,
                                  const std::atomic<bool>&) -> ArgbImage {
@@ -138,7 +143,7 @@ TEST(App, CancelExitsWith130) {
 TEST(App, VideoWithoutFfmpegIsAClearUsageError) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
-    AppContext context;
+    AppContext context = effect_context();
     context.search_path = dir.path.string(); // no ffmpeg there
     const RunResult r = run({"render", (dir / "scene.json").string(), "-o", (dir / "out").string(),
                              "--video", (dir / "a.mp4").string()},
