@@ -125,20 +125,20 @@ PF_Err checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_Effec
                     out.world = make_world(layer_request.width, layer_request.height,
                                            pixel_format_of(request.depth), false);
                 } else {
-                    const auto layer = host.layers.pixels(layer_id, layer_request);
-                    if (layer == nullptr) {
+                    out.world = host.layers.world(layer_id, layer_request);
+                    if (out.world == nullptr) {
                         frame->pixels_out.erase(checkout_id);
                         return PF_Err_INTERNAL_STRUCT_DAMAGED; // a layer that cannot render
                     }
-                    out.world = world_of(*layer);
                 }
-                host.worlds.add(&out.world->world, out.world->format);
+                out.record = out.world->world;
+                host.worlds.add(&out.record, out.world->format);
             }
         }
         ++out.count;
         host.ledger.note(Resource::kLayerPixels, 1, checkout_what(checkout_id, layer_id));
         frame->result->pixel_checkouts.push_back(PixelCheckout{checkout_id, layer_id});
-        *pixels = out.world != nullptr ? &out.world->world : nullptr;
+        *pixels = out.world != nullptr ? &out.record : nullptr;
         return PF_Err_NONE;
     });
 }
@@ -161,9 +161,9 @@ PF_Err checkin_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id) {
         host.ledger.note(Resource::kLayerPixels, -1,
                          checkout_what(checkout_id, out->second.layer_id));
         if (--out->second.count == 0) {
-            // Freed now, so that a module reading it after check-in is caught.
+            // The record goes now: PF_GetPixelFormat refuses it after check-in.
             if (out->second.world != nullptr) {
-                host.worlds.remove(&out->second.world->world);
+                host.worlds.remove(&out->second.record);
             }
             frame->pixels_out.erase(out);
         }
@@ -194,8 +194,11 @@ PF_Err checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
                 width = request.output_size->first;
                 height = request.output_size->second;
             }
-            frame->output = make_world(width, height, pixel_format_of(request.depth),
-                                       request.output == WorldMode::kNormal);
+            const PF_PixelFormat format = pixel_format_of(request.depth);
+            frame->output =
+                request.output_storage != nullptr && request.output == WorldMode::kNormal
+                    ? make_world_in(*request.output_storage, width, height, format)
+                    : make_world(width, height, format, request.output == WorldMode::kNormal);
             host.worlds.add(&frame->output->world, frame->output->format);
             frame->output_made = true;
         }
@@ -314,7 +317,7 @@ void keep_messages(const CommandIo& io, FrameResult& result) {
 FrameState::~FrameState() {
     for (auto& [id, out] : pixels_out) {
         if (out.world != nullptr) {
-            host->worlds.remove(&out.world->world);
+            host->worlds.remove(&out.record);
         }
     }
     if (output != nullptr) {

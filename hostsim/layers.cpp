@@ -74,7 +74,8 @@ void Layers::supply(int32_t layer_id, PF_RationalScale downsample_x, PF_Rational
         throw std::invalid_argument("supplied pixels are not the layer's downsampled size");
     }
     const Key key = key_of(pixels.depth, downsample_x, downsample_y);
-    auto shared = std::make_shared<const LayerPixels>(std::move(pixels));
+    std::shared_ptr<const HostWorld> shared = world_of(pixels);
+    pixels = LayerPixels{}; // only the world is kept
     std::lock_guard lock(found->mutex);
     found->cache[key] = std::move(shared);
 }
@@ -87,7 +88,7 @@ std::optional<std::pair<int32_t, int32_t>> Layers::size(int32_t layer_id) const 
     return std::pair{found->layer.ref_width, found->layer.ref_height};
 }
 
-std::shared_ptr<const LayerPixels> Layers::pixels(int32_t layer_id, const LayerRequest& request) {
+std::shared_ptr<const HostWorld> Layers::world(int32_t layer_id, const LayerRequest& request) {
     const std::shared_ptr<Entry> found = entry(layer_id);
     if (found == nullptr) {
         return nullptr;
@@ -104,9 +105,17 @@ std::shared_ptr<const LayerPixels> Layers::pixels(int32_t layer_id, const LayerR
         return nullptr;
     }
     // Produced outside the lock: two threads may both produce, the first kept.
-    auto produced = std::make_shared<const LayerPixels>(found->layer.produce(request));
+    std::shared_ptr<const HostWorld> produced = world_of(found->layer.produce(request));
     std::lock_guard lock(found->mutex);
     return found->cache.emplace(key, std::move(produced)).first->second;
+}
+
+std::shared_ptr<const LayerPixels> Layers::pixels(int32_t layer_id, const LayerRequest& request) {
+    const std::shared_ptr<const HostWorld> made = world(layer_id, request);
+    if (made == nullptr) {
+        return nullptr;
+    }
+    return std::make_shared<const LayerPixels>(pixels_of(*made));
 }
 
 } // namespace hostsim

@@ -1,7 +1,9 @@
 #pragma once
 
-// The project's layers: images with a full-resolution size whose pixels the
-// host makes once per depth and downsample and shares between frames.
+// The project's layers: images with a full-resolution size whose worlds the
+// host makes once per depth and downsample and hands out, read-only, to every
+// checkout of every frame, as the application hands out its cached layers.
+// Memory is one padded world per layer, depth and downsample.
 
 #include "host/ae_sdk.h"
 #include "hostsim/world.h"
@@ -58,8 +60,11 @@ class Layers {
                 LayerPixels pixels);
     // The layer's full-resolution size, or nothing for an unknown id (0 too).
     std::optional<std::pair<int32_t, int32_t>> size(int32_t layer_id) const;
-    // Its pixels for a request, produced on first use; null for an unknown id
-    // or a layer that has none to give.
+    // Its world for a request (rows kRowPadding bytes longer than the pixels,
+    // the padding kUnwrittenByte), made on first use and shared; null for an
+    // unknown id or a layer that has no pixels to give. Nobody writes to it.
+    std::shared_ptr<const HostWorld> world(int32_t layer_id, const LayerRequest& request);
+    // The same pixels packed, a copy made for each call (replay bundles).
     std::shared_ptr<const LayerPixels> pixels(int32_t layer_id, const LayerRequest& request);
 
   private:
@@ -67,7 +72,7 @@ class Layers {
     struct Entry {
         Layer layer;
         std::mutex mutex; // guards `cache` only, never held while producing
-        std::map<Key, std::shared_ptr<const LayerPixels>> cache;
+        std::map<Key, std::shared_ptr<const HostWorld>> cache;
     };
 
     std::shared_ptr<Entry> entry(int32_t layer_id) const;

@@ -100,7 +100,12 @@ TEST(World, LayersAreProducedOncePerDepthAndDownsample) {
     // Pixel (x, y) at 1/2 samples the full-resolution pixel (2x, 2y).
     EXPECT_EQ(pixel_at(*pixels, 4, 2)[1], 8.0f / 255.0f);
     EXPECT_EQ(pixel_at(*pixels, 4, 2)[2], 4.0f / 255.0f);
-    EXPECT_EQ(host.layers.pixels(id, half), pixels);
+    // What is made once and shared is the world; pixels are copies of it.
+    const auto world = host.layers.world(id, half);
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(host.layers.world(id, half), world);
+    EXPECT_EQ(world->world.rowbytes, 5 * 4 + kRowPadding);
+    EXPECT_EQ(host.layers.pixels(id, half)->bytes, pixels->bytes);
     EXPECT_EQ(produced, 1);
     host.layers.pixels(id, LayerRequest{16, {1, 2}, {1, 2}, 5, 3});
     EXPECT_EQ(produced, 2);
