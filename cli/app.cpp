@@ -506,8 +506,8 @@ int run_app(const std::vector<std::string>& args, AppContext& context) {
 AppContext effect_app_context(EffectSession& session) {
     AppContext context;
     context.renderer = [&session](const PreparedScene& scene, int32_t frame,
-                                  const std::atomic<bool>& cancel) {
-        return session.render_frame(scene, frame, cancel);
+                                  const std::atomic<bool>& cancel, FrameImage& image) {
+        session.render_frame(scene, frame, cancel, image);
     };
     context.parameters = [&session] { return session.parameters(); };
     context.info = [&session] { return session.info(); };

@@ -501,39 +501,6 @@ std::shared_lock<std::shared_mutex> Session::bind(const PreparedScene& scene) {
     }
 }
 
-ArgbImage image_of(const hostsim::FrameResult& result, PixelDepth depth) {
-    if (!result.output_checked_out ||
-        result.output_format != hostsim::pixel_format_of(depth_bits(depth))) {
-        throw EffectError("the effect wrote no output at the render's depth");
-    }
-    const std::vector<std::byte> bytes = hostsim::packed_output(result);
-    ArgbImage image = make_argb_image(result.output_width, result.output_height, depth);
-    void* to = nullptr;
-    size_t size = 0;
-    switch (depth) {
-    case PixelDepth::k8:
-        to = image.samples8.data();
-        size = image.samples8.size();
-        break;
-    case PixelDepth::k16:
-        to = image.samples16.data();
-        size = image.samples16.size() * 2;
-        break;
-    case PixelDepth::k32:
-        to = image.samples32.data();
-        size = image.samples32.size() * 4;
-        break;
-    }
-    if (bytes.size() != size) {
-        throw std::logic_error("the host's output holds " + std::to_string(bytes.size()) +
-                               " bytes, not " + std::to_string(size));
-    }
-    if (size != 0) {
-        std::memcpy(to, bytes.data(), size);
-    }
-    return image;
-}
-
 } // namespace
 
 std::string effect_module_path() {
@@ -582,13 +549,15 @@ EffectInfo EffectSession::info() {
     return loaded().session.info;
 }
 
-ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
-                                      const std::atomic<bool>& cancel) {
+void EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
+                                 const std::atomic<bool>& cancel, FrameImage& image) {
     Session& s = loaded().session;
     hostsim::FrameRequest request = frame_request(scene, frame);
     request.abort = [&cancel](int64_t) -> PF_Err {
         return cancel.load(std::memory_order_relaxed) ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };
+    request.output_storage = &image.bytes;
+    image.view = ConstPixelView{};
     hostsim::FrameResult result;
     {
         const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
@@ -605,7 +574,30 @@ ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
             result.pre_render_err != PF_Err_NONE ? result.pre_render_err : result.render_err;
         throw EffectError(effect_message(err, result.return_msg));
     }
-    return image_of(result, scene.depth);
+    if (!result.output_checked_out ||
+        result.output_format != hostsim::pixel_format_of(depth_bits(scene.depth))) {
+        throw EffectError("the effect wrote no output at the render's depth");
+    }
+    image.view.data = image.bytes.data();
+    image.view.width = result.output_width;
+    image.view.height = result.output_height;
+    image.view.rowbytes = result.output_rowbytes;
+    image.view.depth = scene.depth;
+}
+
+ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
+                                      const std::atomic<bool>& cancel) {
+    FrameImage rendered;
+    render_frame(scene, frame, cancel, rendered);
+    const ConstPixelView& view = rendered.view;
+    ArgbImage image = make_argb_image(view.width, view.height, scene.depth);
+    const PixelView packed = view_of(image);
+    const auto row = static_cast<size_t>(packed.rowbytes);
+    std::byte* to = packed.data;
+    for (int32_t y = 0; y < view.height; ++y) {
+        std::memcpy(to + static_cast<size_t>(y) * row, view.data + y * view.rowbytes, row);
+    }
+    return image;
 }
 
 void EffectSession::export_replay(const PreparedScene& scene, std::span<const int32_t> frames,

@@ -12,6 +12,7 @@
 
 #include "cli/image.h"
 #include "cli/prepared_scene.h"
+#include "cli/render.h"
 
 #include <atomic>
 #include <cstdint>
@@ -102,6 +103,12 @@ class EffectSession {
     // once for different frames. The effect's abort poll reads `cancel`; once
     // it is true the call throws RenderCancelled. A failure inside the effect
     // throws EffectError carrying the effect's message.
+    //
+    // The host renders straight into `image`'s buffer (rows padded as the
+    // host pads them), reusing its memory.
+    void render_frame(const PreparedScene& scene, int32_t frame, const std::atomic<bool>& cancel,
+                      FrameImage& image);
+    // The same as a packed image of its own.
     ArgbImage render_frame(const PreparedScene& scene, int32_t frame,
                            const std::atomic<bool>& cancel);
 

@@ -111,7 +111,7 @@ TEST(App, AnEffectFailureExitsWithOneAndTheEffectsMessage) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
     AppContext context = effect_context();
-    context.renderer = [](const PreparedScene&, int32_t, const std::atomic<bool>&) -> ArgbImage {
+    context.renderer = [](const PreparedScene&, int32_t, const std::atomic<bool>&, FrameImage&) {
         throw EffectError("Pointillo: Output exceeds the supported 64 megapixels");
     };
     const RunResult r =
@@ -127,8 +127,8 @@ TEST(App, CancelExitsWith130) {
     std::atomic<bool> cancel{false};
     AppContext context = effect_context();
     context.cancel = &cancel;
-    context.renderer = [&cancel](const PreparedScene&, int32_t,
-                                 const std::atomic<bool>&) -> ArgbImage {
+    context.renderer = [&cancel](const PreparedScene&, int32_t, const std::atomic<bool>&,
+                                 FrameImage&) {
         cancel.store(true);
         throw RenderCancelled();
     };
