@@ -35,6 +35,7 @@ struct RenderOptions {
     std::string video;
     std::string export_replay;
     bool resume = false;
+    bool print_range = false;
 };
 
 struct Given {
@@ -300,6 +301,10 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
     if (context.check_only) {
         return kExitOk;
     }
+    if (o.print_range) {
+        out << loaded.job.frames.first << "-" << loaded.job.frames.last << "\n" << std::flush;
+        return kExitOk;
+    }
     if (given.export_replay) {
         std::vector<int32_t> frames;
         for (int32_t n = loaded.job.frames.first; n <= loaded.job.frames.last; ++n) {
@@ -419,6 +424,11 @@ struct Cli {
             "--export-replay", options.export_replay,
             "Write a replay bundle of the selected frames to DIR instead of rendering them");
         export_replay->excludes(video)->excludes(resume)->excludes(output);
+        render
+            ->add_flag("--print-range", options.print_range,
+                       "Print the selected frames as A-B and exit (for farm scripts)")
+            ->excludes(export_replay)
+            ->excludes(video);
         params = app.add_subcommand("params", "List the effect's parameters");
         info = app.add_subcommand("info", "Show the effect module's registration");
     }

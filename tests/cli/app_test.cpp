@@ -98,6 +98,24 @@ TEST(App, RenderWritesFramesAndASummary) {
     EXPECT_TRUE(contains(again.out, "5 already there")) << again.out;
 }
 
+TEST(App, PrintRangeNamesTheSelectedFramesAndRendersNothing) {
+    const TempDir dir;
+    testing_support::write_text(dir / "scene.json", kScene);
+    const std::string scene = (dir / "scene.json").string();
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{}, "0-4\n"}, {{"--frames", "1-3"}, "1-3\n"}, {{"--frame", "2"}, "2-2\n"}};
+    for (const auto& [extra, expected] : rows) {
+        std::vector<std::string> args = {"render", scene, "-o", (dir / "out").string(),
+                                         "--print-range"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    EXPECT_EQ(run({"render", scene, "--print-range", "--frames", "3-9"}).status, 2);
+}
+
 TEST(App, DepthOverrideWritesOpenExr) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
