@@ -7,7 +7,7 @@ packages=(
     # build
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config git
     # tests and benchmarks
-    libgtest-dev libbenchmark-dev
+    libgtest-dev libbenchmark-dev time
     # the renderer
     libfreetype-dev libharfbuzz-dev libfontconfig-dev libpng-dev libopenexr-dev
     nlohmann-json3-dev libcli11-dev fonts-dejavu-core ffmpeg
