@@ -38,20 +38,24 @@ SCENE
 words 1920 1080 300 8 false >"$work/words1080.json"
 words 3840 2160 600 32 true >"$work/words2160.json"
 
-# One run: frames per second (the renderer's own summary), wall seconds, peak
-# resident memory in MB, folder size in MB.
+# One run: frames per second (frames over the renderer's own render time),
+# wall seconds, processor milliseconds per frame (user and system: the figure
+# to compare on a busy machine), peak resident memory in MB, folder size in MB.
 run() { # BUILD SCENE FRAMES...
     local build=$1 scene=$2
     shift 2
     rm -rf "$work/out"
-    /usr/bin/time -f '%e %M' -o "$work/time" "$build/pointillo" render "$work/$scene.json" \
+    /usr/bin/time -f '%e %M %U %S' -o "$work/time" "$build/pointillo" render "$work/$scene.json" \
         -o "$work/out" --jobs "$jobs" "$@" >"$work/summary"
-    local fps wall peak size
-    fps=$(sed -n 's/.*(\([0-9.]*\) frames\/s).*/\1/p' "$work/summary")
-    read -r wall peak <"$work/time"
+    local frames seconds wall peak user sys size
+    read -r frames seconds < <(sed -n 's/^pointillo: \([0-9]*\) frames\? in \([0-9.]*\) s.*/\1 \2/p' \
+        "$work/summary")
+    read -r wall peak user sys <"$work/time"
     size=$(du -sm "$work/out" | cut -f1)
-    printf '%-10s %-28s %8s fps %8.1f s %7d MB peak %6d MB files\n' "$scene" "$build" "$fps" \
-        "$wall" $((peak / 1024)) "$size"
+    awk -v scene="$scene" -v build="$build" -v f="$frames" -v s="$seconds" -v w="$wall" \
+        -v u="$user" -v y="$sys" -v p="$peak" -v z="$size" 'BEGIN {
+        printf "%-10s %-28s %7.2f fps %7.1f s wall %6.0f ms cpu/frame %6d MB peak %5d MB files\n",
+            scene, build, f / s, w, (u + y) * 1000 / f, p / 1024, z }' 
 }
 
 echo "bench_render: $runs runs each, --jobs $jobs, on $(nproc) cores"
