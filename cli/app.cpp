@@ -35,6 +35,7 @@ struct RenderOptions {
     std::string video;
     std::string export_replay;
     bool resume = false;
+    bool print_range = false;
 };
 
 struct Given {
@@ -300,6 +301,10 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
     if (context.check_only) {
         return kExitOk;
     }
+    if (o.print_range) {
+        out << loaded.job.frames.first << "-" << loaded.job.frames.last << "\n" << std::flush;
+        return kExitOk;
+    }
     if (given.export_replay) {
         std::vector<int32_t> frames;
         for (int32_t n = loaded.job.frames.first; n <= loaded.job.frames.last; ++n) {
@@ -419,6 +424,11 @@ struct Cli {
             "--export-replay", options.export_replay,
             "Write a replay bundle of the selected frames to DIR instead of rendering them");
         export_replay->excludes(video)->excludes(resume)->excludes(output);
+        render
+            ->add_flag("--print-range", options.print_range,
+                       "Print the selected frames as A-B and exit (for farm scripts)")
+            ->excludes(export_replay)
+            ->excludes(video);
         params = app.add_subcommand("params", "List the effect's parameters");
         info = app.add_subcommand("info", "Show the effect module's registration");
     }
@@ -503,9 +513,25 @@ int run_app(const std::vector<std::string>& args, AppContext& context) {
     }
 }
 
+AppContext effect_app_context(EffectSession& session) {
+    AppContext context;
+    context.renderer = [&session](const PreparedScene& scene, int32_t frame,
+                                  const std::atomic<bool>& cancel, FrameImage& image) {
+        session.render_frame(scene, frame, cancel, image);
+    };
+    context.parameters = [&session] { return session.parameters(); };
+    context.info = [&session] { return session.info(); };
+    context.export_replay = [&session](const PreparedScene& scene, std::span<const int32_t> frames,
+                                       const std::filesystem::path& dir) {
+        session.export_replay(scene, frames, dir);
+    };
+    return context;
+}
+
 int check_render_command(const std::vector<std::string>& args, std::ostream& err) {
     std::ostringstream out;
-    AppContext context;
+    EffectSession session;
+    AppContext context = effect_app_context(session);
     context.out = &out;
     context.err = &err;
     context.check_only = true;

@@ -13,23 +13,27 @@
 
 namespace pointillo {
 
-// What the command line runs against; main() fills it with the real effect,
-// the terminal and the Ctrl-C flag, tests with their own.
+// What the command line runs against; main() fills it with the real effect
+// (effect_app_context), the terminal and the Ctrl-C flag, tests with their own.
 struct AppContext {
     std::ostream* out = nullptr;
     std::ostream* err = nullptr;
     bool err_is_terminal = false;        // draw a progress bar on `err`
     std::atomic<bool>* cancel = nullptr; // raised by Ctrl-C; null: a private flag
-    FrameRenderer renderer = render_effect_frame;
-    std::function<std::vector<EffectParam>()> parameters = effect_parameters;
-    std::function<EffectInfo()> info = effect_info;
+    FrameRenderer renderer;
+    std::function<std::vector<EffectParam>()> parameters;
+    std::function<EffectInfo()> info;
     std::function<void(const PreparedScene&, std::span<const int32_t>,
                        const std::filesystem::path&)>
-        export_replay = export_effect_replay;
+        export_replay;
     std::string search_path; // where to look for ffmpeg (the PATH value)
     // Stop `render` after checking the command line and loading the scene.
     bool check_only = false;
 };
+
+// A context whose renderer, parameters, info and replay export are the
+// session's; `session` must outlive every use of the context.
+AppContext effect_app_context(EffectSession& session);
 
 // Exit statuses.
 constexpr int kExitOk = 0;

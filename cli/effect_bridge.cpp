@@ -1,13 +1,12 @@
 // The effect behind effect_bridge.h: the real module, loaded into the
-// emulated host and driven as the application drives it. One session per
-// process holds the module, the host and one effect instance; a scene is set
-// up on that instance (values, keyframes, source layers, a refresh of the
-// controls) before its first frame, and every frame is one smart pre-render
-// and smart render through hostsim::render_frame.
+// emulated host and driven as the application drives it. A session holds the
+// module, the host and one effect instance; a scene is set up on that
+// instance (values, keyframes, source layers, a refresh of the controls)
+// before its first frame, and every frame is one smart pre-render and smart
+// render through hostsim::render_frame.
 
 #include "cli/effect_bridge.h"
 
-#include "cli/effect_session.h"
 #include "hostsim/command.h"
 #include "hostsim/frame.h"
 #include "hostsim/module.h"
@@ -22,6 +21,7 @@
 #include <optional>
 #include <shared_mutex>
 #include <string_view>
+#include <utility>
 
 namespace pointillo {
 
@@ -275,6 +275,9 @@ std::filesystem::path program_folder() {
 class Session {
   public:
     explicit Session(const std::string& module_path);
+    // Sets the effect down while the module is still loaded: members go in
+    // reverse order, the instance and host first, the module last.
+    ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -347,6 +350,12 @@ Session::Session(const std::string& module_path) : module(module_path) {
         source_index_[static_cast<size_t>(slot - 1)] =
             index_named("Source " + std::to_string(slot));
     }
+}
+
+Session::~Session() {
+    hostsim::CommandIo setdown;
+    // Nothing is left to report a failure to: the session is going away.
+    hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown);
 }
 
 int32_t Session::index_named(const std::string& name) const {
@@ -454,9 +463,8 @@ void Session::set_up(const PreparedScene& scene) {
                 }
                 throw std::logic_error(message);
             };
-            layer_id = host.add_layer(std::move(layer));
-            host.supply_layer_pixels(layer_id, downsample, downsample,
-                                     layer_pixels_of(source->pixels));
+            layer_id = host.layers.add(std::move(layer));
+            host.layers.supply(layer_id, downsample, downsample, layer_pixels_of(source->pixels));
         }
         instance.set_value(source_index_[k], layer_id);
     }
@@ -493,59 +501,6 @@ std::shared_lock<std::shared_mutex> Session::bind(const PreparedScene& scene) {
     }
 }
 
-std::mutex session_mutex;
-// Made once and never destroyed: at exit the module's own static objects may
-// already be gone, so no command may reach it then (and the process is about
-// to give everything back anyway).
-Session* the_session = nullptr; // guarded by session_mutex
-
-Session& session() {
-    const std::lock_guard<std::mutex> lock(session_mutex);
-    if (the_session == nullptr) {
-        const std::string path = effect_module_path();
-        try {
-            the_session = new Session(path);
-        } catch (const std::exception& e) {
-            throw std::runtime_error("cannot use the effect module " + path + ": " + e.what() +
-                                     " (set " + kModuleVariable + " to the module's path)");
-        }
-    }
-    return *the_session;
-}
-
-ArgbImage image_of(const hostsim::FrameResult& result, PixelDepth depth) {
-    if (!result.output_checked_out ||
-        result.output_format != hostsim::pixel_format_of(depth_bits(depth))) {
-        throw EffectError("the effect wrote no output at the render's depth");
-    }
-    const std::vector<std::byte> bytes = hostsim::packed_output(result);
-    ArgbImage image = make_argb_image(result.output_width, result.output_height, depth);
-    void* to = nullptr;
-    size_t size = 0;
-    switch (depth) {
-    case PixelDepth::k8:
-        to = image.samples8.data();
-        size = image.samples8.size();
-        break;
-    case PixelDepth::k16:
-        to = image.samples16.data();
-        size = image.samples16.size() * 2;
-        break;
-    case PixelDepth::k32:
-        to = image.samples32.data();
-        size = image.samples32.size() * 4;
-        break;
-    }
-    if (bytes.size() != size) {
-        throw std::logic_error("the host's output holds " + std::to_string(bytes.size()) +
-                               " bytes, not " + std::to_string(size));
-    }
-    if (size != 0) {
-        std::memcpy(to, bytes.data(), size);
-    }
-    return image;
-}
-
 } // namespace
 
 std::string effect_module_path() {
@@ -555,29 +510,54 @@ std::string effect_module_path() {
     return (program_folder() / kModuleFileName).string();
 }
 
-hostsim::Host& effect_session_host() {
-    return session().host;
+struct EffectSession::Loaded {
+    explicit Loaded(const std::string& path) : session(path) {}
+    Session session;
+};
+
+EffectSession::EffectSession(std::string module_path) : module_path_(std::move(module_path)) {}
+
+EffectSession::~EffectSession() = default;
+
+EffectSession::Loaded& EffectSession::loaded() {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (loaded_ == nullptr) {
+        try {
+            loaded_ = std::make_unique<Loaded>(module_path_);
+        } catch (const std::exception& e) {
+            throw std::runtime_error("cannot use the effect module " + module_path_ + ": " +
+                                     e.what() + " (set " + kModuleVariable +
+                                     " to the module's path)");
+        }
+    }
+    return *loaded_;
 }
 
-hostsim::Instance& effect_session_instance() {
-    return session().instance;
+hostsim::Host& EffectSession::host() {
+    return loaded().session.host;
 }
 
-std::vector<EffectParam> effect_parameters() {
-    return session().params;
+hostsim::Instance& EffectSession::instance() {
+    return loaded().session.instance;
 }
 
-EffectInfo effect_info() {
-    return session().info;
+std::vector<EffectParam> EffectSession::parameters() {
+    return loaded().session.params;
 }
 
-ArgbImage render_effect_frame(const PreparedScene& scene, int32_t frame,
-                              const std::atomic<bool>& cancel) {
-    Session& s = session();
+EffectInfo EffectSession::info() {
+    return loaded().session.info;
+}
+
+void EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
+                                 const std::atomic<bool>& cancel, FrameImage& image) {
+    Session& s = loaded().session;
     hostsim::FrameRequest request = frame_request(scene, frame);
     request.abort = [&cancel](int64_t) -> PF_Err {
         return cancel.load(std::memory_order_relaxed) ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };
+    request.output_storage = &image.bytes;
+    image.view = ConstPixelView{};
     hostsim::FrameResult result;
     {
         const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
@@ -594,12 +574,35 @@ ArgbImage render_effect_frame(const PreparedScene& scene, int32_t frame,
             result.pre_render_err != PF_Err_NONE ? result.pre_render_err : result.render_err;
         throw EffectError(effect_message(err, result.return_msg));
     }
-    return image_of(result, scene.depth);
+    if (!result.output_checked_out ||
+        result.output_format != hostsim::pixel_format_of(depth_bits(scene.depth))) {
+        throw EffectError("the effect wrote no output at the render's depth");
+    }
+    image.view.data = image.bytes.data();
+    image.view.width = result.output_width;
+    image.view.height = result.output_height;
+    image.view.rowbytes = result.output_rowbytes;
+    image.view.depth = scene.depth;
 }
 
-void export_effect_replay(const PreparedScene& scene, std::span<const int32_t> frames,
-                          const std::filesystem::path& dir) {
-    Session& s = session();
+ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
+                                      const std::atomic<bool>& cancel) {
+    FrameImage rendered;
+    render_frame(scene, frame, cancel, rendered);
+    const ConstPixelView& view = rendered.view;
+    ArgbImage image = make_argb_image(view.width, view.height, scene.depth);
+    const PixelView packed = view_of(image);
+    const auto row = static_cast<size_t>(packed.rowbytes);
+    std::byte* to = packed.data;
+    for (int32_t y = 0; y < view.height; ++y) {
+        std::memcpy(to + static_cast<size_t>(y) * row, view.data + y * view.rowbytes, row);
+    }
+    return image;
+}
+
+void EffectSession::export_replay(const PreparedScene& scene, std::span<const int32_t> frames,
+                                  const std::filesystem::path& dir) {
+    Session& s = loaded().session;
     const std::vector<A_long> numbers(frames.begin(), frames.end());
     const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
     hostsim::save_replay(dir, s.host, s.instance, frame_request(scene, 0), numbers);

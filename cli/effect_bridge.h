@@ -2,23 +2,32 @@
 
 // The seam between the renderer and the effect module. Everything else in
 // cli/ knows the effect only through these declarations; the module is
-// driven through the emulated host behind them (effect_session.h).
+// driven through the emulated host behind them.
 //
-// The module is loaded once per process, on first use. Scenes may follow one
-// another in a process: a frame of another scene than the last one sets the
-// effect instance up again (frames of the previous scene still in flight
-// finish first). Frames of one scene render concurrently.
+// An EffectSession is the module in use: loaded on first use, destroyed by
+// its owner. Scenes may follow one another in a session: a frame of another
+// scene than the last one sets the effect instance up again (frames of the
+// previous scene still in flight finish first). Frames of one scene render
+// concurrently.
 
 #include "cli/image.h"
 #include "cli/prepared_scene.h"
+#include "cli/render.h"
 
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+namespace hostsim {
+class Host;
+class Instance;
+} // namespace hostsim
 
 namespace pointillo {
 
@@ -64,23 +73,66 @@ struct RenderCancelled : std::runtime_error {
     RenderCancelled() : std::runtime_error("render cancelled") {}
 };
 
-std::vector<EffectParam> effect_parameters();
-EffectInfo effect_info();
+// The module file a session loads by default: $POINTILLO_MODULE when set,
+// else Pointillo.so in the folder of the running program.
+std::string effect_module_path();
 
-// Renders frame `frame` (current_time = frame x 1000) of the scene: the
-// effect's output at the scene's depth, premultiplied, sized by the effect
-// for the scene's downsample. Safe to call from several threads at once for
-// different frames. The effect's abort poll reads `cancel`; once it is true
-// the call throws RenderCancelled. A failure inside the effect throws
-// EffectError carrying the effect's message.
-ArgbImage render_effect_frame(const PreparedScene& scene, int32_t frame,
-                              const std::atomic<bool>& cancel);
+// The effect module loaded into the emulated host: registered, globally set
+// up, and one effect instance with its parameters registered. Nothing is
+// loaded until the first call that needs the effect (std::runtime_error when
+// the module cannot be loaded or set up; a later call tries again).
+//
+// Its owner destroys it before the process exits, after the last frame: the
+// destructor sends PF_Cmd_GLOBAL_SETDOWN and then unloads the module. It must
+// not be a static object: at exit the module's own static objects may be gone
+// before a static session's destructor runs, and then no command may reach
+// the module.
+class EffectSession {
+  public:
+    explicit EffectSession(std::string module_path = effect_module_path());
+    ~EffectSession();
+    EffectSession(const EffectSession&) = delete;
+    EffectSession& operator=(const EffectSession&) = delete;
 
-// Writes a replay bundle (hostsim/replay.h) of exactly what the host hands
-// the effect for these frames of the scene: every parameter's value or
-// keyframes, the layers' pixels at the scene's depth and downsample, the comp
-// and the time base. std::runtime_error when a file cannot be written.
-void export_effect_replay(const PreparedScene& scene, std::span<const int32_t> frames,
-                          const std::filesystem::path& dir);
+    std::vector<EffectParam> parameters();
+    EffectInfo info();
+
+    // Renders frame `frame` (current_time = frame x 1000) of the scene: the
+    // effect's output at the scene's depth, premultiplied, sized by the
+    // effect for the scene's downsample. Safe to call from several threads at
+    // once for different frames. The effect's abort poll reads `cancel`; once
+    // it is true the call throws RenderCancelled. A failure inside the effect
+    // throws EffectError carrying the effect's message.
+    //
+    // The host renders straight into `image`'s buffer (rows padded as the
+    // host pads them), reusing its memory.
+    void render_frame(const PreparedScene& scene, int32_t frame, const std::atomic<bool>& cancel,
+                      FrameImage& image);
+    // The same as a packed image of its own.
+    ArgbImage render_frame(const PreparedScene& scene, int32_t frame,
+                           const std::atomic<bool>& cancel);
+
+    // Writes a replay bundle (hostsim/replay.h) of exactly what the host
+    // hands the effect for these frames of the scene: every parameter's
+    // value or keyframes, the layers' pixels at the scene's depth and
+    // downsample, the comp and the time base. std::runtime_error when a file
+    // cannot be written.
+    void export_replay(const PreparedScene& scene, std::span<const int32_t> frames,
+                       const std::filesystem::path& dir);
+
+    // The emulated host and the instance behind the session, for tests that
+    // read what the session set, fail host calls or check that every
+    // checkout was given back.
+    hostsim::Host& host();
+    hostsim::Instance& instance();
+
+  private:
+    struct Loaded;
+    Loaded& loaded();
+
+    std::string module_path_;
+    std::mutex mutex_;               // guards loading
+    std::unique_ptr<Loaded> loaded_; // null until first use
+};
 
 } // namespace pointillo

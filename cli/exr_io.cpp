@@ -19,7 +19,9 @@ namespace {
 // them is the library's way to work in memory.
 class MemoryOutput : public Imf::OStream {
   public:
-    MemoryOutput() : Imf::OStream("memory") {}
+    explicit MemoryOutput(std::vector<uint8_t>& out) : Imf::OStream("memory"), bytes(out) {
+        bytes.clear();
+    }
 
     void write(const char c[], int n) override {
         const size_t end = position_ + static_cast<size_t>(n);
@@ -32,7 +34,7 @@ class MemoryOutput : public Imf::OStream {
     uint64_t tellp() override { return position_; }
     void seekp(uint64_t pos) override { position_ = static_cast<size_t>(pos); }
 
-    std::vector<uint8_t> bytes;
+    std::vector<uint8_t>& bytes;
 
   private:
     size_t position_ = 0;
@@ -66,6 +68,12 @@ constexpr int kHostOffset[4] = {1, 2, 3, 0};
 } // namespace
 
 std::vector<uint8_t> encode_exr(const ArgbImage& image) {
+    std::vector<uint8_t> out;
+    encode_exr(view_of(image), out);
+    return out;
+}
+
+void encode_exr(const ConstPixelView& image, std::vector<uint8_t>& out) {
     if (image.depth != PixelDepth::k32) {
         throw std::invalid_argument("OpenEXR frames are written from float images");
     }
@@ -73,21 +81,19 @@ std::vector<uint8_t> encode_exr(const ArgbImage& image) {
     header.compression() = Imf::ZIP_COMPRESSION;
     Imf::FrameBuffer frame;
     const size_t pixel_stride = 4 * sizeof(float);
-    const size_t row_stride = pixel_stride * static_cast<size_t>(image.width);
-    // The library addresses samples as base + x * xStride + y * yStride.
-    char* base = reinterpret_cast<char*>(const_cast<float*>(image.samples32.data()));
+    const auto row_stride = static_cast<size_t>(image.rowbytes);
+    // The library addresses samples as base + x * xStride + y * yStride; it
+    // only reads through the slices of an output file.
+    char* base = reinterpret_cast<char*>(const_cast<std::byte*>(image.data));
     for (int c = 0; c < 4; ++c) {
         header.channels().insert(kChannels[c], Imf::Channel(Imf::FLOAT));
         frame.insert(kChannels[c], Imf::Slice(Imf::FLOAT, base + kHostOffset[c] * sizeof(float),
                                               pixel_stride, row_stride));
     }
-    MemoryOutput stream;
-    {
-        Imf::OutputFile file(stream, header);
-        file.setFrameBuffer(frame);
-        file.writePixels(image.height);
-    }
-    return std::move(stream.bytes);
+    MemoryOutput stream(out);
+    Imf::OutputFile file(stream, header);
+    file.setFrameBuffer(frame);
+    file.writePixels(image.height);
 }
 
 ArgbImage decode_exr(std::span<const uint8_t> bytes) {

@@ -12,6 +12,8 @@ namespace pointillo {
 // premultiplied, values unchanged, ZIP compression. The image must be at
 // depth 32.
 std::vector<uint8_t> encode_exr(const ArgbImage& image);
+// The same from rows `rowbytes` apart, into `out` (its memory reused).
+void encode_exr(const ConstPixelView& image, std::vector<uint8_t>& out);
 
 // Reads the R, G, B, A channels of an OpenEXR file back into a depth-32
 // image (missing channels read as 0, alpha as 1). Throws std::runtime_error.

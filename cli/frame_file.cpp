@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace pointillo {
@@ -104,10 +105,85 @@ ArgbImage frame_to_exr_pixels(const ArgbImage& frame, const std::optional<Rgb8>&
 
 std::vector<uint8_t> encode_frame_file(const ArgbImage& frame,
                                        const std::optional<Rgb8>& background) {
-    if (frame.depth == PixelDepth::k32) {
-        return encode_exr(frame_to_exr_pixels(frame, background));
+    std::vector<uint8_t> out;
+    encode_frame_file(view_of(frame), background, out);
+    return out;
+}
+
+namespace {
+
+// One row of file samples from one row of the effect's: the mappings of
+// frame_to_png_pixels, written as the PNG holds them (16 bits big-endian).
+void png_row_8(const std::byte* from, int32_t width, const std::optional<Rgb8>& background,
+               uint8_t* to) {
+    const uint32_t bg[3] = {background ? background->red : 0u, background ? background->green : 0u,
+                            background ? background->blue : 0u};
+    for (int32_t x = 0; x < width; ++x, from += 4, to += 4) {
+        const uint32_t a = std::to_integer<uint32_t>(from[0]);
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t v = std::to_integer<uint32_t>(from[c + 1]);
+            to[c] = background ? over_background_8(v, a, bg[c]) : unpremultiply_8(v, a);
+        }
+        to[3] = background ? uint8_t{255} : static_cast<uint8_t>(a);
     }
-    return encode_png(frame_to_png_pixels(frame, background));
+}
+
+void png_row_16(const std::byte* from, int32_t width, const std::optional<Rgb8>& background,
+                uint8_t* to) {
+    const uint32_t bg[3] = {background ? background->red : 0u, background ? background->green : 0u,
+                            background ? background->blue : 0u};
+    const auto put = [](uint8_t* at, uint16_t v) {
+        at[0] = static_cast<uint8_t>(v >> 8);
+        at[1] = static_cast<uint8_t>(v & 0xFF);
+    };
+    for (int32_t x = 0; x < width; ++x, from += 8, to += 8) {
+        uint16_t px[4];
+        std::memcpy(px, from, sizeof px);
+        const uint32_t a = widen_16(px[0]);
+        for (int c = 0; c < 3; ++c) {
+            const uint32_t v = widen_16(px[c + 1]);
+            put(to + 2 * c,
+                background ? over_background_16(v, a, bg[c] * 257) : unpremultiply_16(v, a));
+        }
+        put(to + 6, background ? uint16_t{65535} : static_cast<uint16_t>(a));
+    }
+}
+
+ArgbImage packed_copy(const ConstPixelView& frame) {
+    ArgbImage image = make_argb_image(frame.width, frame.height, frame.depth);
+    const auto row =
+        static_cast<size_t>(frame.width) * static_cast<size_t>(bytes_per_pixel(frame.depth));
+    auto* to = reinterpret_cast<std::byte*>(image.samples32.data());
+    for (int32_t y = 0; y < frame.height; ++y) {
+        std::memcpy(to + static_cast<size_t>(y) * row, frame.data + y * frame.rowbytes, row);
+    }
+    return image;
+}
+
+} // namespace
+
+void encode_frame_file(const ConstPixelView& frame, const std::optional<Rgb8>& background,
+                       std::vector<uint8_t>& out) {
+    if (frame.depth == PixelDepth::k32) {
+        if (!background) {
+            encode_exr(frame, out);
+            return;
+        }
+        encode_exr(view_of(frame_to_exr_pixels(packed_copy(frame), background)), out);
+        return;
+    }
+    const bool deep = frame.depth == PixelDepth::k16;
+    encode_png_rows(
+        frame.width, frame.height, deep ? 16 : 8,
+        [&](int32_t y, uint8_t* row) {
+            const std::byte* from = frame.data + y * frame.rowbytes;
+            if (deep) {
+                png_row_16(from, frame.width, background, row);
+            } else {
+                png_row_8(from, frame.width, background, row);
+            }
+        },
+        out);
 }
 
 } // namespace pointillo

@@ -44,5 +44,11 @@ ArgbImage frame_to_exr_pixels(const ArgbImage& frame, const std::optional<Rgb8>&
 // The complete file for a frame: PNG at depths 8 and 16, OpenEXR at 32.
 std::vector<uint8_t> encode_frame_file(const ArgbImage& frame,
                                        const std::optional<Rgb8>& background);
+// The same for a frame whose rows are `frame.rowbytes` apart (the host's
+// output world), into `out` (cleared first, its memory reused); no image of
+// the whole frame is made on the way except for a float frame with a
+// background.
+void encode_frame_file(const ConstPixelView& frame, const std::optional<Rgb8>& background,
+                       std::vector<uint8_t>& out);
 
 } // namespace pointillo

@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
     // and faulting them in again costs more than drawing the frame; keep them.
     mallopt(M_MMAP_THRESHOLD, 1 << 30);
     mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    // Render threads would each get an arena of their own, which serves
+    // blocks beyond 64 MB (a 4K float mask, canvas or world) with mmap and
+    // unmaps them on free whatever the thresholds say: one arena for all.
+    mallopt(M_ARENA_MAX, 1);
 #endif
     struct sigaction action {};
     action.sa_handler = on_interrupt;
@@ -39,7 +43,10 @@ int main(int argc, char** argv) {
     sigaction(SIGTERM, &action, nullptr);
 
     std::vector<std::string> args(argv + 1, argv + argc);
-    pointillo::AppContext context;
+    // Owned here, so that it sets the effect down and unloads it before main
+    // returns, while the module's static objects still exist.
+    pointillo::EffectSession session;
+    pointillo::AppContext context = pointillo::effect_app_context(session);
     context.out = &std::cout;
     context.err = &std::cerr;
     context.err_is_terminal = isatty(STDERR_FILENO) != 0;

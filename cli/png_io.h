@@ -3,6 +3,7 @@
 #include "cli/image.h"
 
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -16,8 +17,17 @@ namespace pointillo {
 // megapixels.
 StraightImage decode_png(std::span<const uint8_t> bytes);
 
-// Encodes an RGBA PNG at the image's 8 or 16 bits: no interlacing, default
-// compression, no time stamp, so the same pixels always give the same bytes.
+// Encodes an RGBA PNG at the image's 8 or 16 bits: no interlacing, the "up"
+// row filter, run-length deflate at level 1 (fast, and small on frames that
+// are mostly transparent or dark), no time stamp, so the same pixels always
+// give the same bytes.
 std::vector<uint8_t> encode_png(const StraightImage& image);
+
+// The same encoder, row by row, into `out` (cleared first; its memory is
+// reused): `row(y, bytes)` writes row y's width x 4 samples as the file holds
+// them, 16-bit samples big-endian. No image of the whole frame is needed.
+void encode_png_rows(int32_t width, int32_t height, int32_t bits,
+                     const std::function<void(int32_t y, uint8_t* row)>& row,
+                     std::vector<uint8_t>& out);
 
 } // namespace pointillo

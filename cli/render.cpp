@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <new>
 #include <string>
@@ -22,6 +23,17 @@ struct Failure {
 };
 
 } // namespace
+
+void set_frame_image(FrameImage& frame, const ArgbImage& image) {
+    const ConstPixelView view = view_of(image);
+    const auto size = static_cast<size_t>(view.rowbytes) * static_cast<size_t>(view.height);
+    frame.bytes.resize(size);
+    if (size != 0) {
+        std::memcpy(frame.bytes.data(), view.data, size);
+    }
+    frame.view = view;
+    frame.view.data = frame.bytes.data();
+}
 
 std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth) {
     std::vector<int32_t> frames;
@@ -57,6 +69,9 @@ RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
         cancel.store(true);
     };
     const auto worker = [&]() {
+        // Reused from frame to frame: a worker's frames fault in no fresh pages.
+        FrameImage image;
+        std::vector<uint8_t> bytes;
         for (;;) {
             if (cancel.load()) {
                 return;
@@ -69,8 +84,8 @@ RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
             try {
                 // A frame that completes is written even when a cancel came
                 // meanwhile: it is whole, and a resumed render keeps it.
-                const ArgbImage image = renderer(scene, frame, cancel);
-                const std::vector<uint8_t> bytes = encode_frame_file(image, job.background);
+                renderer(scene, frame, cancel, image);
+                encode_frame_file(image.view, job.background, bytes);
                 write_file_atomically(job.out_dir / frame_file_name(frame, scene.depth), bytes);
             } catch (const RenderCancelled&) {
                 return;

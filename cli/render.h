@@ -5,6 +5,7 @@
 #include "cli/prepared_scene.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,11 +15,22 @@
 
 namespace pointillo {
 
-// Renders one frame: the effect's output, premultiplied, at the scene's
-// depth. Throws RenderCancelled once `cancel` is true, EffectError (or another
-// std::exception) on failure.
-using FrameRenderer = std::function<ArgbImage(const PreparedScene& scene, int32_t frame,
-                                              const std::atomic<bool>& cancel)>;
+// A rendered frame as a worker keeps it: the effect's output, premultiplied,
+// at the scene's depth, in `view`, which points into `bytes` (rows may be
+// padded). A worker keeps one and renders every frame into it, so that its
+// memory is reused rather than allocated and faulted in for every frame.
+struct FrameImage {
+    std::vector<std::byte> bytes;
+    ConstPixelView view;
+};
+
+// Makes `frame` hold a copy of `image` (for renderers that make whole images).
+void set_frame_image(FrameImage& frame, const ArgbImage& image);
+
+// Renders one frame into `image`. Throws RenderCancelled once `cancel` is
+// true, EffectError (or another std::exception) on failure.
+using FrameRenderer = std::function<void(const PreparedScene& scene, int32_t frame,
+                                         const std::atomic<bool>& cancel, FrameImage& image)>;
 
 // Called after each written frame with the frames done and the frames to do;
 // calls never overlap.

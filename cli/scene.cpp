@@ -68,7 +68,10 @@ PreparedScene prepare_scene(const Scene& scene) {
         SourceLayer layer;
         layer.width = straight.width;
         layer.height = straight.height;
-        layer.pixels = downsample_layer(premultiply_layer(straight, scene.depth), scene.downsample);
+        ArgbImage premultiplied = premultiply_layer(straight, scene.depth);
+        // At full resolution the premultiplied image is the layer: no copy.
+        layer.pixels = scene.downsample == 1 ? std::move(premultiplied)
+                                             : downsample_layer(premultiplied, scene.downsample);
         out.sources[i] = std::move(layer);
     }
     return out;

@@ -2,6 +2,7 @@
 #include "cli/files.h"
 #include "cli/scene.h"
 #include "common/limits.h"
+#include "hostsim/keyframes.h"
 
 #include <algorithm>
 #include <charconv>
@@ -9,6 +10,7 @@
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <span>
 #include <sstream>
 #include <system_error>
 
@@ -657,32 +659,12 @@ Scene demo_scene(std::span<const EffectParam> params) {
 }
 
 ParamValue param_value_at(const ParamTrack& track, int32_t current_time, int32_t time_scale) {
-    const std::vector<Keyframe>& keys = track.keys;
-    if (keys.empty()) {
+    if (track.keys.empty()) {
         return {};
     }
-    const double t =
-        static_cast<double>(current_time) / static_cast<double>(std::max(time_scale, 1));
-    if (!(t > keys.front().seconds)) {
-        return keys.front().value;
-    }
-    if (t >= keys.back().seconds) {
-        return keys.back().value;
-    }
-    // keys[i].seconds <= t < keys[i + 1].seconds
-    size_t i = 0;
-    while (!(t < keys[i + 1].seconds)) {
-        ++i;
-    }
-    if (track.kind != ParamKind::Slider) {
-        return keys[i].value;
-    }
-    const Keyframe& k0 = keys[i];
-    const Keyframe& k1 = keys[i + 1];
-    ParamValue value;
-    value.number = k0.value.number + (k1.value.number - k0.value.number) *
-                                         ((t - k0.seconds) / (k1.seconds - k0.seconds));
-    return value;
+    return hostsim::value_at(
+        std::span<const Keyframe>(track.keys), hostsim::seconds_at(current_time, time_scale),
+        track.kind == ParamKind::Slider ? hostsim::Tween::kLinear : hostsim::Tween::kHold);
 }
 
 const ParamTrack* find_track(const PreparedScene& scene, int32_t index) {

@@ -17,7 +17,7 @@ template <typename Work> A_Err aegp_call(const char* function, std::string detai
     if (context == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    return context->host->call(function, std::move(detail), std::forward<Work>(work));
+    return context->host->calls.run(function, std::move(detail), std::forward<Work>(work));
 }
 
 // Slots no module of ours calls: counted and logged, and refused.
@@ -36,6 +36,11 @@ A_u_char channel(double value) {
 
 bool has_value(PF_ParamType type) {
     return type != PF_Param_GROUP_START && type != PF_Param_GROUP_END;
+}
+
+// How the ledger names a stream: by the parameter it belongs to.
+std::string stream_name(PF_ParamIndex index) {
+    return "parameter " + std::to_string(index);
 }
 
 std::string stream_detail(const std::optional<StreamTarget>& target) {
@@ -64,7 +69,8 @@ A_Err get_new_effect_for_effect(AEGP_PluginID plugin_id, PF_ProgPtr effect_ref,
             if (context == nullptr || context->instance == nullptr || effect == nullptr) {
                 return PF_Err_BAD_CALLBACK_PARAM;
             }
-            *effect = context->host->new_effect_ref(context->instance);
+            *effect = context->host->aegp.new_effect_ref(context->instance);
+            context->host->ledger.note(Resource::kEffectRef, 1, "effect reference");
             return PF_Err_NONE;
         });
 }
@@ -85,8 +91,8 @@ A_Err get_effect_num_param_streams(AEGP_EffectRefH effect, A_long* count) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("AEGP_GetEffectNumParamStreams", "", [&]() -> A_Err {
-        Instance* instance = host.effect_ref_target(effect);
+    return host.calls.run("AEGP_GetEffectNumParamStreams", "", [&]() -> A_Err {
+        Instance* instance = host.aegp.effect_ref_target(effect);
         if (instance == nullptr || count == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
@@ -102,18 +108,19 @@ A_Err get_new_effect_stream_by_index(AEGP_PluginID /*plugin_id*/, AEGP_EffectRef
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("AEGP_GetNewEffectStreamByIndex", "parameter " + std::to_string(index),
-                     [&]() -> A_Err {
-                         Instance* instance = host.effect_ref_target(effect);
-                         if (instance == nullptr || stream == nullptr) {
-                             return PF_Err_BAD_CALLBACK_PARAM;
-                         }
-                         if (index < 0 || index >= instance->param_count()) {
-                             return PF_Err_INVALID_INDEX;
-                         }
-                         *stream = host.new_stream(instance, index);
-                         return PF_Err_NONE;
-                     });
+    return host.calls.run("AEGP_GetNewEffectStreamByIndex", "parameter " + std::to_string(index),
+                          [&]() -> A_Err {
+                              Instance* instance = host.aegp.effect_ref_target(effect);
+                              if (instance == nullptr || stream == nullptr) {
+                                  return PF_Err_BAD_CALLBACK_PARAM;
+                              }
+                              if (index < 0 || index >= instance->param_count()) {
+                                  return PF_Err_INVALID_INDEX;
+                              }
+                              *stream = host.aegp.new_stream(instance, index);
+                              host.ledger.note(Resource::kStream, 1, stream_name(index));
+                              return PF_Err_NONE;
+                          });
 }
 
 A_Err dispose_stream(AEGP_StreamRefH stream) {
@@ -122,10 +129,14 @@ A_Err dispose_stream(AEGP_StreamRefH stream) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call(
-        "AEGP_DisposeStream", stream_detail(host.stream_target(stream)), [&]() -> A_Err {
-            return host.dispose_stream(stream) ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
-        });
+    const std::optional<StreamTarget> target = host.aegp.stream_target(stream);
+    return host.calls.run("AEGP_DisposeStream", stream_detail(target), [&]() -> A_Err {
+        if (!host.aegp.dispose_stream(stream)) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        host.ledger.note(Resource::kStream, -1, stream_name(target->index));
+        return PF_Err_NONE;
+    });
 }
 
 A_Err get_new_stream_value(AEGP_PluginID /*plugin_id*/, AEGP_StreamRefH stream,
@@ -136,12 +147,12 @@ A_Err get_new_stream_value(AEGP_PluginID /*plugin_id*/, AEGP_StreamRefH stream,
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    const std::optional<StreamTarget> target = host.stream_target(stream);
+    const std::optional<StreamTarget> target = host.aegp.stream_target(stream);
     std::string detail = stream_detail(target);
     if (time != nullptr) {
         detail += " at " + std::to_string(time->value) + "/" + std::to_string(time->scale);
     }
-    return host.call("AEGP_GetNewStreamValue", detail, [&]() -> A_Err {
+    return host.calls.run("AEGP_GetNewStreamValue", detail, [&]() -> A_Err {
         if (!target || time == nullptr || value == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
@@ -170,7 +181,8 @@ A_Err get_new_stream_value(AEGP_PluginID /*plugin_id*/, AEGP_StreamRefH stream,
             value->val.one_d = at.number;
             break;
         }
-        host.note_stream_value(stream);
+        host.aegp.note_stream_value(stream);
+        host.ledger.note(Resource::kStreamValue, 1, "stream value");
         return PF_Err_NONE;
     });
 }
@@ -181,10 +193,11 @@ A_Err dispose_stream_value(AEGP_StreamValue2* value) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("AEGP_DisposeStreamValue", "", [&]() -> A_Err {
-        if (value == nullptr || !host.dispose_stream_value(value->streamH)) {
+    return host.calls.run("AEGP_DisposeStreamValue", "", [&]() -> A_Err {
+        if (value == nullptr || !host.aegp.dispose_stream_value(value->streamH)) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
+        host.ledger.note(Resource::kStreamValue, -1, "stream value");
         return PF_Err_NONE;
     });
 }
@@ -196,8 +209,8 @@ A_Err set_stream_value(AEGP_PluginID /*plugin_id*/, AEGP_StreamRefH stream,
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    const std::optional<StreamTarget> target = host.stream_target(stream);
-    return host.call("AEGP_SetStreamValue", stream_detail(target), [&]() -> A_Err {
+    const std::optional<StreamTarget> target = host.aegp.stream_target(stream);
+    return host.calls.run("AEGP_SetStreamValue", stream_detail(target), [&]() -> A_Err {
         if (!target || value == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
@@ -261,8 +274,12 @@ A_Err dispose_effect(AEGP_EffectRefH effect) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("AEGP_DisposeEffect", "", [&]() -> A_Err {
-        return host.dispose_effect_ref(effect) ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
+    return host.calls.run("AEGP_DisposeEffect", "", [&]() -> A_Err {
+        if (!host.aegp.dispose_effect_ref(effect)) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        host.ledger.note(Resource::kEffectRef, -1, "effect reference");
+        return PF_Err_NONE;
     });
 }
 
@@ -293,8 +310,8 @@ A_Err get_dynamic_stream_flags(AEGP_StreamRefH stream, AEGP_DynStreamFlags* flag
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    const std::optional<StreamTarget> target = host.stream_target(stream);
-    return host.call("AEGP_GetDynamicStreamFlags", stream_detail(target), [&]() -> A_Err {
+    const std::optional<StreamTarget> target = host.aegp.stream_target(stream);
+    return host.calls.run("AEGP_GetDynamicStreamFlags", stream_detail(target), [&]() -> A_Err {
         if (!target || flags == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
@@ -310,10 +327,10 @@ A_Err set_dynamic_stream_flag(AEGP_StreamRefH stream, AEGP_DynStreamFlags one_fl
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    const std::optional<StreamTarget> target = host.stream_target(stream);
+    const std::optional<StreamTarget> target = host.aegp.stream_target(stream);
     const std::string detail = stream_detail(target) + " flag " + std::to_string(one_flag) +
                                (set != 0 ? " set" : " clear");
-    return host.call("AEGP_SetDynamicStreamFlag", detail, [&]() -> A_Err {
+    return host.calls.run("AEGP_SetDynamicStreamFlag", detail, [&]() -> A_Err {
         if (!target) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }

@@ -34,7 +34,7 @@ PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_ti
     const std::string detail = std::to_string(index) + " at " + std::to_string(what_time) + "/" +
                                std::to_string(time_scale) + " step " + std::to_string(time_step);
     Host& host = *context->host;
-    return host.call("checkout_param", detail, [&]() -> PF_Err {
+    return host.calls.run("checkout_param", detail, [&]() -> PF_Err {
         Instance* instance = context->instance;
         if (param == nullptr || instance == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -56,7 +56,7 @@ PF_Err checkout_param(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long what_ti
             result.max_param_checkouts =
                 std::max(result.max_param_checkouts, context->param_checkouts);
         }
-        host.note_resource(Resource::kParam, 1, param_detail(index, &instance->definition(index)));
+        host.ledger.note(Resource::kParam, 1, param_detail(index, &instance->definition(index)));
         return PF_Err_NONE;
     });
 }
@@ -70,14 +70,14 @@ PF_Err checkin_param(PF_ProgPtr effect_ref, PF_ParamDef* param) {
     auto out = context->params_out.find(param);
     const PF_ParamIndex index = out != context->params_out.end() ? out->second : -1;
     Host& host = *context->host;
-    return host.call("checkin_param", param_detail(index, param), [&]() -> PF_Err {
+    return host.calls.run("checkin_param", param_detail(index, param), [&]() -> PF_Err {
         if (param == nullptr || out == context->params_out.end()) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
         context->params_out.erase(out);
         --context->param_checkouts;
-        host.note_resource(Resource::kParam, -1,
-                           param_detail(index, &context->instance->definition(index)));
+        host.ledger.note(Resource::kParam, -1,
+                         param_detail(index, &context->instance->definition(index)));
         return PF_Err_NONE;
     });
 }
@@ -87,7 +87,7 @@ PF_Err add_param(PF_ProgPtr effect_ref, PF_ParamIndex index, PF_ParamDefPtr def)
     if (context == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    return context->host->call("add_param", param_detail(index, def), [&]() -> PF_Err {
+    return context->host->calls.run("add_param", param_detail(index, def), [&]() -> PF_Err {
         if (def == nullptr || context->instance == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
@@ -107,7 +107,7 @@ PF_Err abort_check(PF_ProgPtr effect_ref) {
     if (frame != nullptr) {
         frame->result->abort_polls = poll;
     }
-    return host.call("abort", "", [&]() -> PF_Err {
+    return host.calls.run("abort", "", [&]() -> PF_Err {
         if (frame != nullptr && frame->request->abort) {
             return frame->request->abort(poll);
         }
@@ -120,8 +120,9 @@ PF_Err progress(PF_ProgPtr effect_ref, A_long current, A_long total) {
     if (context == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    return context->host->call("progress", std::to_string(current) + "/" + std::to_string(total),
-                               [] { return PF_Err_NONE; });
+    return context->host->calls.run("progress",
+                                    std::to_string(current) + "/" + std::to_string(total),
+                                    [] { return PF_Err_NONE; });
 }
 
 // ---- registration ----
@@ -143,7 +144,7 @@ A_Err record_registration(PF_PluginDataPtr in_ptr, const A_u_char* name, const A
     if (target == nullptr || target->host == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    return target->host->call("PF_PluginDataCB2", host_text(name), [&]() -> A_Err {
+    return target->host->calls.run("PF_PluginDataCB2", host_text(name), [&]() -> A_Err {
         target->result->calls.push_back(Registration{
             host_text(name), host_text(match_name), host_text(category), host_text(entry_point),
             kind, api_major, api_minor, reserved_info, host_text(support_url)});

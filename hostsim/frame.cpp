@@ -44,7 +44,7 @@ PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkou
     const std::string detail = std::to_string(index) + " id " + std::to_string(checkout_id) +
                                " at " + std::to_string(what_time) + "/" +
                                std::to_string(time_scale) + " step " + std::to_string(time_step);
-    return host.call("checkout_layer", detail, [&]() -> PF_Err {
+    return host.calls.run("checkout_layer", detail, [&]() -> PF_Err {
         FrameState* frame = frame_of(context, PF_Cmd_SMART_PRE_RENDER);
         if (frame == nullptr || req == nullptr || checkout_result == nullptr || checkout_id < 0) {
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -68,7 +68,7 @@ PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkou
         PF_CheckoutResult& result = record.result;
         std::memset(&result, 0, sizeof(result));
         result.par = PF_RationalScale{1, 1};
-        if (const auto size = host.layer_size(layer_id)) {
+        if (const auto size = host.layers.size(layer_id)) {
             const FrameRequest& request = *frame->request;
             record.layer_id = layer_id;
             result.ref_width = size->first;
@@ -89,7 +89,8 @@ PF_Err guid_mix_in(PF_ProgPtr effect_ref, A_u_long size, const void* /*buf*/) {
     if (context == nullptr) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
-    return context->host->call("GuidMixInPtr", std::to_string(size), [] { return PF_Err_NONE; });
+    return context->host->calls.run("GuidMixInPtr", std::to_string(size),
+                                    [] { return PF_Err_NONE; });
 }
 
 // ---- PF_SmartRenderCallbacks ----
@@ -100,7 +101,7 @@ PF_Err checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_Effec
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("checkout_layer_pixels", std::to_string(checkout_id), [&]() -> PF_Err {
+    return host.calls.run("checkout_layer_pixels", std::to_string(checkout_id), [&]() -> PF_Err {
         FrameState* frame = frame_of(context, PF_Cmd_SMART_RENDER);
         if (frame == nullptr || pixels == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -124,20 +125,20 @@ PF_Err checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_Effec
                     out.world = make_world(layer_request.width, layer_request.height,
                                            pixel_format_of(request.depth), false);
                 } else {
-                    const auto layer = host.layer_pixels(layer_id, layer_request);
-                    if (layer == nullptr) {
+                    out.world = host.layers.world(layer_id, layer_request);
+                    if (out.world == nullptr) {
                         frame->pixels_out.erase(checkout_id);
                         return PF_Err_INTERNAL_STRUCT_DAMAGED; // a layer that cannot render
                     }
-                    out.world = world_of(*layer);
                 }
-                host.register_world(&out.world->world, out.world->format);
+                out.record = out.world->world;
+                host.worlds.add(&out.record, out.world->format);
             }
         }
         ++out.count;
-        host.note_resource(Resource::kLayerPixels, 1, checkout_what(checkout_id, layer_id));
+        host.ledger.note(Resource::kLayerPixels, 1, checkout_what(checkout_id, layer_id));
         frame->result->pixel_checkouts.push_back(PixelCheckout{checkout_id, layer_id});
-        *pixels = out.world != nullptr ? &out.world->world : nullptr;
+        *pixels = out.world != nullptr ? &out.record : nullptr;
         return PF_Err_NONE;
     });
 }
@@ -148,7 +149,7 @@ PF_Err checkin_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("checkin_layer_pixels", std::to_string(checkout_id), [&]() -> PF_Err {
+    return host.calls.run("checkin_layer_pixels", std::to_string(checkout_id), [&]() -> PF_Err {
         FrameState* frame = frame_of(context, PF_Cmd_SMART_RENDER);
         if (frame == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -157,12 +158,12 @@ PF_Err checkin_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id) {
         if (out == frame->pixels_out.end() || out->second.count <= 0) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
-        host.note_resource(Resource::kLayerPixels, -1,
-                           checkout_what(checkout_id, out->second.layer_id));
+        host.ledger.note(Resource::kLayerPixels, -1,
+                         checkout_what(checkout_id, out->second.layer_id));
         if (--out->second.count == 0) {
-            // Freed now, so that a module reading it after check-in is caught.
+            // The record goes now: PF_GetPixelFormat refuses it after check-in.
             if (out->second.world != nullptr) {
-                host.unregister_world(&out->second.world->world);
+                host.worlds.remove(&out->second.record);
             }
             frame->pixels_out.erase(out);
         }
@@ -176,7 +177,7 @@ PF_Err checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("checkout_output", "", [&]() -> PF_Err {
+    return host.calls.run("checkout_output", "", [&]() -> PF_Err {
         FrameState* frame = frame_of(context, PF_Cmd_SMART_RENDER);
         if (frame == nullptr || output == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM;
@@ -193,9 +194,12 @@ PF_Err checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
                 width = request.output_size->first;
                 height = request.output_size->second;
             }
-            frame->output = make_world(width, height, pixel_format_of(request.depth),
-                                       request.output == WorldMode::kNormal);
-            host.register_world(&frame->output->world, frame->output->format);
+            const PF_PixelFormat format = pixel_format_of(request.depth);
+            frame->output =
+                request.output_storage != nullptr && request.output == WorldMode::kNormal
+                    ? make_world_in(*request.output_storage, width, height, format)
+                    : make_world(width, height, format, request.output == WorldMode::kNormal);
+            host.worlds.add(&frame->output->world, frame->output->format);
             frame->output_made = true;
         }
         *output = &frame->output->world;
@@ -212,19 +216,20 @@ PF_Err new_world(PF_ProgPtr effect_ref, A_long width, A_long height, PF_Boolean 
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("PF_NewWorld", std::to_string(width) + "x" + std::to_string(height),
-                     [&]() -> PF_Err {
-                         if (world == nullptr || width < 0 || height < 0 || width > kLargestSide ||
-                             height > kLargestSide ||
-                             (format != PF_PixelFormat_ARGB32 && format != PF_PixelFormat_ARGB64 &&
-                              format != PF_PixelFormat_ARGB128)) {
-                             return PF_Err_BAD_CALLBACK_PARAM;
-                         }
-                         host.adopt_new_world(
-                             world, make_world(width, height, format, true,
-                                               clear_pixels != 0 ? std::byte{0} : kUnwrittenByte));
-                         return PF_Err_NONE;
-                     });
+    return host.calls.run(
+        "PF_NewWorld", std::to_string(width) + "x" + std::to_string(height), [&]() -> PF_Err {
+            if (world == nullptr || width < 0 || height < 0 || width > kLargestSide ||
+                height > kLargestSide ||
+                (format != PF_PixelFormat_ARGB32 && format != PF_PixelFormat_ARGB64 &&
+                 format != PF_PixelFormat_ARGB128)) {
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            host.worlds.adopt_new(world,
+                                  make_world(width, height, format, true,
+                                             clear_pixels != 0 ? std::byte{0} : kUnwrittenByte));
+            host.ledger.note(Resource::kWorld, 1, "new world");
+            return PF_Err_NONE;
+        });
 }
 
 PF_Err dispose_world(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
@@ -233,8 +238,12 @@ PF_Err dispose_world(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("PF_DisposeWorld", "", [&]() -> PF_Err {
-        return host.dispose_new_world(world) ? PF_Err_NONE : PF_Err_BAD_CALLBACK_PARAM;
+    return host.calls.run("PF_DisposeWorld", "", [&]() -> PF_Err {
+        if (!host.worlds.dispose_new(world)) {
+            return PF_Err_BAD_CALLBACK_PARAM;
+        }
+        host.ledger.note(Resource::kWorld, -1, "new world");
+        return PF_Err_NONE;
     });
 }
 
@@ -244,8 +253,8 @@ PF_Err get_pixel_format(const PF_EffectWorld* world, PF_PixelFormat* format) {
         return PF_Err_BAD_CALLBACK_PARAM;
     }
     Host& host = *context->host;
-    return host.call("PF_GetPixelFormat", "", [&]() -> PF_Err {
-        const std::optional<PF_PixelFormat> known = host.world_format(world);
+    return host.calls.run("PF_GetPixelFormat", "", [&]() -> PF_Err {
+        const std::optional<PF_PixelFormat> known = host.worlds.format(world);
         if (!known || format == nullptr) {
             return PF_Err_BAD_CALLBACK_PARAM; // only worlds the host made have a format
         }
@@ -276,8 +285,8 @@ struct AdoptedData {
         if (deleter != nullptr) {
             deleter(data);
             ++result.pre_render_data_deletions;
-            host.note_pre_render_deletion();
-            host.note_resource(Resource::kPreRenderData, -1, "pre-render data");
+            host.ledger.note_pre_render_deletion();
+            host.ledger.note(Resource::kPreRenderData, -1, "pre-render data");
         }
         // Without a deletion function the record stays counted as outstanding.
     }
@@ -308,11 +317,11 @@ void keep_messages(const CommandIo& io, FrameResult& result) {
 FrameState::~FrameState() {
     for (auto& [id, out] : pixels_out) {
         if (out.world != nullptr) {
-            host->unregister_world(&out.world->world);
+            host->worlds.remove(&out.record);
         }
     }
     if (output != nullptr) {
-        host->unregister_world(&output->world);
+        host->worlds.remove(&output->world);
     }
 }
 
@@ -377,7 +386,7 @@ FrameResult render_frame(Host& host, const Module& module, Instance& instance,
         adopted.data = pre_output.pre_render_data;
         adopted.deleter = pre_output.delete_pre_render_data_func;
         result.pre_render_data_adopted = true;
-        host.note_resource(Resource::kPreRenderData, 1, "pre-render data");
+        host.ledger.note(Resource::kPreRenderData, 1, "pre-render data");
     }
     frame.result_rect = pre_output.result_rect;
     if (request.inspect_pre_render) {

@@ -44,8 +44,14 @@ struct FrameRequest {
     // pixels.
     std::optional<std::pair<int32_t, int32_t>> output_size;
     WorldMode output = WorldMode::kNormal;
-    // How every checkout_layer_pixels answers.
+    // How every checkout_layer_pixels answers. Normal worlds are the layer's
+    // shared world (Layers::world), each checkout with its own record.
     WorldMode layer_worlds = WorldMode::kNormal;
+    // When set, the output world's pixels live in this caller-owned buffer
+    // (resized and filled as a fresh world is) and FrameResult::output stays
+    // empty: a caller that renders frame after frame into one buffer copies
+    // nothing and faults in no fresh pages. Read it after render_frame.
+    std::vector<std::byte>* output_storage = nullptr;
     // The frame's own answer to `abort`, given the poll number (1-based,
     // counted over both commands). Unset: the host's abort_code().
     std::function<PF_Err(int64_t poll)> abort;
@@ -117,8 +123,9 @@ bool output_padding_untouched(const FrameResult& result);
 struct FrameState {
     struct PixelsOut {
         int32_t layer_id = 0;
-        int64_t count = 0; // checkouts not yet checked in
-        std::unique_ptr<HostWorld> world;
+        int64_t count = 0;                      // checkouts not yet checked in
+        std::shared_ptr<const HostWorld> world; // the layer's shared world, or one without pixels
+        PF_EffectWorld record{};                // what the module is handed: this checkout's own
     };
 
     Host* host = nullptr;
@@ -126,7 +133,7 @@ struct FrameState {
     const FrameRequest* request = nullptr;
     FrameResult* result = nullptr;
     std::map<A_long, LayerCheckout> checkouts; // by checkout id
-    std::map<A_long, PixelsOut> pixels_out;    // by checkout id
+    std::map<A_long, PixelsOut> pixels_out;    // by checkout id (map nodes never move)
     std::unique_ptr<HostWorld> output;
     bool output_made = false;
     PF_LRect result_rect{}; // of the pre-render

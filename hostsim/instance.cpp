@@ -1,8 +1,10 @@
 #include "hostsim/instance.h"
 
+#include "hostsim/keyframes.h"
+
 #include <algorithm>
-#include <cmath>
 #include <cstring>
+#include <span>
 #include <stdexcept>
 
 namespace hostsim {
@@ -16,35 +18,17 @@ std::string_view name_of(const PF_ParamDef& def) {
     return {def.name, length};
 }
 
-bool interpolates(PF_ParamType type) {
-    return type == PF_Param_FLOAT_SLIDER;
+// Float sliders interpolate between keys; every other kind holds.
+Tween tween_of(PF_ParamType type) {
+    return type == PF_Param_FLOAT_SLIDER ? Tween::kLinear : Tween::kHold;
 }
 
-// The value of keys (non-empty, strictly increasing) at t seconds.
 ParamValue evaluate(PF_ParamType type, const std::vector<Keyframe>& keys, double t) {
-    if (!(t > keys.front().seconds)) {
-        return keys.front().value;
-    }
-    if (t >= keys.back().seconds) {
-        return keys.back().value;
-    }
-    // The last key at or before t; the one after it exists.
-    const auto after = std::upper_bound(keys.begin(), keys.end(), t,
-                                        [](double s, const Keyframe& k) { return s < k.seconds; });
-    const Keyframe& k1 = *after;
-    const Keyframe& k0 = *(after - 1);
-    if (!interpolates(type)) {
-        return k0.value;
-    }
-    ParamValue value = k0.value;
-    const double v0 = k0.value.number;
-    const double v1 = k1.value.number;
-    value.number = v0 + (v1 - v0) * ((t - k0.seconds) / (k1.seconds - k0.seconds));
-    return value;
+    return value_at(std::span<const Keyframe>(keys), t, tween_of(type));
 }
 
 double seconds_of(A_long time, A_u_long time_scale) {
-    return static_cast<double>(time) / static_cast<double>(std::max<A_u_long>(time_scale, 1u));
+    return seconds_at(time, time_scale);
 }
 
 } // namespace

@@ -431,7 +431,7 @@ Replay capture_replay(Host& host, const Instance& instance, const FrameRequest& 
     }
 
     for (const int32_t id : layer_ids) {
-        const auto size = host.layer_size(id);
+        const auto size = host.layers.size(id);
         if (!size) {
             continue; // 0, or an id without a layer: the effect sees no layer either way
         }
@@ -442,7 +442,7 @@ Replay capture_replay(Host& host, const Instance& instance, const FrameRequest& 
         const LayerRequest request{replay.depth, replay.downsample_x, replay.downsample_y,
                                    downsampled(size->first, replay.downsample_x),
                                    downsampled(size->second, replay.downsample_y)};
-        const std::shared_ptr<const LayerPixels> pixels = host.layer_pixels(id, request);
+        const std::shared_ptr<const LayerPixels> pixels = host.layers.pixels(id, request);
         if (pixels == nullptr) {
             throw std::runtime_error("layer " + std::to_string(id) + " has no pixels at " +
                                      std::to_string(replay.depth) + " bits and this downsample");
@@ -600,8 +600,8 @@ void apply_replay(Host& host, Instance& instance, const Replay& replay) {
         Layer host_layer;
         host_layer.ref_width = layer.ref_width;
         host_layer.ref_height = layer.ref_height;
-        const int32_t id = host.add_layer(std::move(host_layer));
-        host.supply_layer_pixels(id, replay.downsample_x, replay.downsample_y, layer.pixels);
+        const int32_t id = host.layers.add(std::move(host_layer));
+        host.layers.supply(id, replay.downsample_x, replay.downsample_y, layer.pixels);
         new_ids[layer.id] = id;
     }
     // Ids the bundle has no layer for were no layer when it was made.

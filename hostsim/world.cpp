@@ -1,5 +1,6 @@
 #include "hostsim/world.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -139,6 +140,41 @@ std::unique_ptr<HostWorld> world_of(const LayerPixels& pixels) {
                                                static_cast<std::size_t>(world->world.rowbytes),
                     pixels.bytes.data() + static_cast<std::size_t>(y) * row, row);
     }
+    return world;
+}
+
+LayerPixels pixels_of(const HostWorld& world) {
+    const int32_t depth = world.format == PF_PixelFormat_ARGB64    ? 16
+                          : world.format == PF_PixelFormat_ARGB128 ? 32
+                                                                   : 8;
+    LayerPixels pixels;
+    pixels.depth = depth;
+    pixels.width = world.world.width;
+    pixels.height = world.world.height;
+    const auto row = static_cast<std::size_t>(world.world.width) *
+                     static_cast<std::size_t>(pixel_bytes(world.format));
+    if (world.world.data == nullptr) {
+        return pixels;
+    }
+    pixels.bytes.resize(row * static_cast<std::size_t>(world.world.height));
+    const auto* from = reinterpret_cast<const std::byte*>(world.world.data);
+    for (int32_t y = 0; y < world.world.height; ++y) {
+        std::memcpy(pixels.bytes.data() + static_cast<std::size_t>(y) * row,
+                    from + static_cast<std::size_t>(y) *
+                               static_cast<std::size_t>(world.world.rowbytes),
+                    row);
+    }
+    return pixels;
+}
+
+std::unique_ptr<HostWorld> make_world_in(std::vector<std::byte>& bytes, int32_t width,
+                                         int32_t height, PF_PixelFormat format, std::byte fill) {
+    auto world = make_world(width, height, format, false);
+    const std::size_t size =
+        static_cast<std::size_t>(world->world.rowbytes) * static_cast<std::size_t>(height);
+    bytes.resize(std::max<std::size_t>(size, 1));
+    std::memset(bytes.data(), std::to_integer<int>(fill), size);
+    world->world.data = reinterpret_cast<PF_PixelPtr>(bytes.data());
     return world;
 }
 

@@ -51,7 +51,8 @@ Argb pixel_at(const LayerPixels& pixels, int32_t x, int32_t y);
 struct HostWorld {
     PF_EffectWorld world{};
     PF_PixelFormat format = PF_PixelFormat_ARGB32;
-    std::unique_ptr<std::byte[]> storage; // rowbytes x height, null without pixels
+    std::unique_ptr<std::byte[]> storage; // rowbytes x height; null without pixels, or
+                                          // when the pixels live elsewhere
 };
 
 // A world of `width` x `height` in `format`, every byte `fill`; with
@@ -61,5 +62,14 @@ std::unique_ptr<HostWorld> make_world(int32_t width, int32_t height, PF_PixelFor
 
 // A world holding a copy of `pixels`, its padding filled with kUnwrittenByte.
 std::unique_ptr<HostWorld> world_of(const LayerPixels& pixels);
+// The reverse: a world's pixels, rows packed (empty for a world without pixels).
+LayerPixels pixels_of(const HostWorld& world);
+
+// A world whose pixels live in caller-owned `bytes` (resized to rowbytes x
+// height and filled with `fill`), which must outlive it: a buffer reused from
+// frame to frame faults in no fresh pages.
+std::unique_ptr<HostWorld> make_world_in(std::vector<std::byte>& bytes, int32_t width,
+                                         int32_t height, PF_PixelFormat format,
+                                         std::byte fill = kUnwrittenByte);
 
 } // namespace hostsim

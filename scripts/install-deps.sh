@@ -7,10 +7,12 @@ packages=(
     # build
     cmake ninja-build g++ clang libclang-rt-14-dev clang-format pkg-config git
     # tests and benchmarks
-    libgtest-dev libbenchmark-dev
+    libgtest-dev libbenchmark-dev time
     # the renderer
     libfreetype-dev libharfbuzz-dev libfontconfig-dev libpng-dev libopenexr-dev
     nlohmann-json3-dev libcli11-dev fonts-dejavu-core ffmpeg
+    # the render farm's test: a one-node Slurm cluster
+    slurmctld slurmd slurm-client munge
     # the Windows module and its run under Wine
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )

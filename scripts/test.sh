@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: formatting, the native suite, the suite under
+# Builds and runs every test: formatting, the native suite, the render farm
+# script on a one-node Slurm cluster, the suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, a short fuzz run of the scene reader, and the Windows
 # module (cross-built, checked, its tests run under Wine, and its frames
@@ -20,6 +21,9 @@ stage "native build and tests (release)"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
+
+stage "render farm on a one-node Slurm cluster"
+POINTILLO_BUILD=build/release bash scripts/test-farm-slurm.sh
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan-ubsan >/dev/null

@@ -60,7 +60,7 @@ struct Session {
         for (int32_t slot = 1; slot <= 2; ++slot) {
             const int32_t letters = slot == 1 ? 5 : 7;
             const int32_t id =
-                host.add_layer(hostsim::pattern_layer(width, height, [=](int32_t x, int32_t y) {
+                host.layers.add(hostsim::pattern_layer(width, height, [=](int32_t x, int32_t y) {
                     return word_pixel(width, height, letters, x, y);
                 }));
             instance.set_value("Source " + std::to_string(slot), id);

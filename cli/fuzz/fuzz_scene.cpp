@@ -47,7 +47,11 @@ void check_scene(const pointillo::Scene& scene) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::vector<pointillo::EffectParam> params = pointillo::effect_parameters();
+    // The list is plain values: the session is set down and unloaded at once.
+    static const std::vector<pointillo::EffectParam> params = [] {
+        pointillo::EffectSession session;
+        return session.parameters();
+    }();
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     try {
         check_scene(pointillo::parse_scene(text, "fuzz.json", "/nonexistent", params));

@@ -1,5 +1,6 @@
 #include "cli/app.h"
 #include "cli/effect_bridge.h"
+#include "test_session.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -17,7 +18,11 @@ struct RunResult {
     std::string err;
 };
 
-RunResult run(const std::vector<std::string>& args, AppContext context = {}) {
+AppContext effect_context() {
+    return effect_app_context(testing_support::test_session());
+}
+
+RunResult run(const std::vector<std::string>& args, AppContext context = effect_context()) {
     std::ostringstream out;
     std::ostringstream err;
     context.out = &out;
@@ -93,6 +98,24 @@ TEST(App, RenderWritesFramesAndASummary) {
     EXPECT_TRUE(contains(again.out, "5 already there")) << again.out;
 }
 
+TEST(App, PrintRangeNamesTheSelectedFramesAndRendersNothing) {
+    const TempDir dir;
+    testing_support::write_text(dir / "scene.json", kScene);
+    const std::string scene = (dir / "scene.json").string();
+    const std::pair<std::vector<std::string>, std::string> rows[] = {
+        {{}, "0-4\n"}, {{"--frames", "1-3"}, "1-3\n"}, {{"--frame", "2"}, "2-2\n"}};
+    for (const auto& [extra, expected] : rows) {
+        std::vector<std::string> args = {"render", scene, "-o", (dir / "out").string(),
+                                         "--print-range"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult r = run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, expected);
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir / "out"));
+    EXPECT_EQ(run({"render", scene, "--print-range", "--frames", "3-9"}).status, 2);
+}
+
 TEST(App, DepthOverrideWritesOpenExr) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
@@ -105,8 +128,8 @@ TEST(App, DepthOverrideWritesOpenExr) {
 TEST(App, AnEffectFailureExitsWithOneAndTheEffectsMessage) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
-    AppContext context;
-    context.renderer = [](const PreparedScene&, int32_t, const std::atomic<bool>&) -> ArgbImage {
+    AppContext context = effect_context();
+    context.renderer = [](const PreparedScene&, int32_t, const std::atomic<bool>&, FrameImage&) {
         throw EffectError("Pointillo: Output exceeds the supported 64 megapixels");
     };
     const RunResult r =
@@ -120,10 +143,10 @@ TEST(App, CancelExitsWith130) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
     std::atomic<bool> cancel{false};
-    AppContext context;
+    AppContext context = effect_context();
     context.cancel = &cancel;
-    context.renderer = [&cancel](const PreparedScene&, int32_t,
-                                 const std::atomic<bool>&) -> ArgbImage {
+    context.renderer = [&cancel](const PreparedScene&, int32_t, const std::atomic<bool>&,
+                                 FrameImage&) {
         cancel.store(true);
         throw RenderCancelled();
     };
@@ -138,7 +161,7 @@ TEST(App, CancelExitsWith130) {
 TEST(App, VideoWithoutFfmpegIsAClearUsageError) {
     const TempDir dir;
     testing_support::write_text(dir / "scene.json", kScene);
-    AppContext context;
+    AppContext context = effect_context();
     context.search_path = dir.path.string(); // no ffmpeg there
     const RunResult r = run({"render", (dir / "scene.json").string(), "-o", (dir / "out").string(),
                              "--video", (dir / "a.mp4").string()},

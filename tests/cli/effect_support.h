@@ -9,6 +9,7 @@
 #include "cli/effect_bridge.h"
 #include "cli/png_io.h"
 #include "cli/scene.h"
+#include "test_session.h"
 #include "test_support.h"
 
 #include <array>
@@ -74,7 +75,7 @@ inline void write_word_png(const std::filesystem::path& path, const std::string&
 }
 
 inline const std::vector<EffectParam>& effect_params() {
-    static const std::vector<EffectParam> list = effect_parameters();
+    static const std::vector<EffectParam> list = test_session().parameters();
     return list;
 }
 
@@ -89,7 +90,7 @@ inline PreparedScene prepared_from(const std::string& json, const std::filesyste
 
 inline ArgbImage render_frame(const PreparedScene& scene, int32_t frame) {
     const std::atomic<bool> cancel{false};
-    return render_effect_frame(scene, frame, cancel);
+    return test_session().render_frame(scene, frame, cancel);
 }
 
 struct AppRun {
@@ -102,7 +103,7 @@ struct AppRun {
 inline AppRun run_pointillo(const std::vector<std::string>& args) {
     std::ostringstream out;
     std::ostringstream err;
-    AppContext context;
+    AppContext context = effect_app_context(test_session());
     context.out = &out;
     context.err = &err;
     AppRun run;

@@ -4,7 +4,6 @@
 // scenes in one process, and replay bundles.
 
 #include "cli/effect_bridge.h"
-#include "cli/effect_session.h"
 #include "cli/exr_io.h"
 #include "cli/frame_file.h"
 #include "cli/png_io.h"
@@ -49,8 +48,8 @@ void write_two_words(const TempDir& dir) {
 // ---- the module's registration ----------------------------------------------
 
 TEST(Bridge, ParametersAreWhatTheModuleRegistered) {
-    const std::vector<EffectParam> params = effect_parameters();
-    const hostsim::Instance& instance = effect_session_instance();
+    const std::vector<EffectParam> params = testing_support::test_session().parameters();
+    const hostsim::Instance& instance = testing_support::test_session().instance();
     ASSERT_EQ(static_cast<int32_t>(params.size()), instance.param_count() - 1);
     for (size_t i = 0; i < params.size(); ++i) {
         const EffectParam& p = params[i];
@@ -80,7 +79,7 @@ TEST(Bridge, ParametersAreWhatTheModuleRegistered) {
     EXPECT_EQ(find("Add Source").choices, std::vector<std::string>{"+"});
     EXPECT_EQ(find("Source 16").kind, ParamKind::Layer);
 
-    const EffectInfo info = effect_info();
+    const EffectInfo info = testing_support::test_session().info();
     EXPECT_EQ(info.name, "Pointillo");
     EXPECT_EQ(info.entry_point, "EffectMain");
     EXPECT_NE(info.out_flags2 & (1u << 10), 0u) << "smart render";
@@ -172,7 +171,7 @@ TEST(EndToEnd, KeyframesOfEveryParameterType) {
 TEST(EndToEnd, TheInstanceHoldsTheScenesValuesAndDefaultsForTheRest) {
     const TempDir dir;
     write_two_words(dir);
-    const hostsim::Instance& instance = effect_session_instance();
+    const hostsim::Instance& instance = testing_support::test_session().instance();
     const auto index_of = [](const std::string& name) {
         for (const EffectParam& p : testing_support::effect_params()) {
             if (p.name == name) {
@@ -234,6 +233,36 @@ TEST(Bridge, ScenesMayFollowOneAnother) {
         std::fill(slot->pixels.samples8.begin(), slot->pixels.samples8.end(), uint8_t{0});
     }
     EXPECT_EQ(covered_pixels(render_frame(by_hand, 4)), 0);
+}
+
+// Sessions end in order (set-down, then unload) and leave nothing behind: a
+// second session in the same process, the module loaded afresh, renders the
+// same frame, and neither is the shared test session.
+TEST(Bridge, SessionsComeAndGoInOneProcess) {
+    const TempDir dir;
+    write_two_words(dir);
+    const PreparedScene scene =
+        prepared_from(two_words_scene(R"("Enable Additional Particles": true)"), dir.path);
+    const std::atomic<bool> cancel{false};
+    const ArgbImage shared = render_frame(scene, 14);
+    for (int round = 0; round < 2; ++round) {
+        EffectSession session;
+        EXPECT_TRUE(same_image(session.render_frame(scene, 14, cancel), shared)) << round;
+        EXPECT_EQ(session.host().outstanding_report(), "all clean") << round;
+    }
+    EXPECT_TRUE(same_image(render_frame(scene, 14), shared));
+}
+
+TEST(Bridge, AModuleThatDoesNotLoadIsReportedOnFirstUseAndNamed) {
+    EffectSession session("/nonexistent/Pointillo.so");
+    try {
+        session.parameters();
+        FAIL() << "loaded";
+    } catch (const std::runtime_error& e) {
+        EXPECT_NE(std::string(e.what()).find("/nonexistent/Pointillo.so"), std::string::npos)
+            << e.what();
+        EXPECT_NE(std::string(e.what()).find("POINTILLO_MODULE"), std::string::npos) << e.what();
+    }
 }
 
 // ---- depths, file values, background, downsample ---------------------------------------
@@ -392,19 +421,19 @@ TEST(Bridge, AnOutputBeyondTheLimitIsTheEffectsOwnError) {
     } catch (const EffectError& e) {
         EXPECT_STREQ(e.what(), "Pointillo: Output exceeds the supported 64 megapixels");
     }
-    EXPECT_EQ(effect_session_host().outstanding_report(), "all clean");
+    EXPECT_EQ(testing_support::test_session().host().outstanding_report(), "all clean");
 }
 
 TEST(EndToEnd, AFailedHostCallEndsTheRenderWithStatusOne) {
     const TempDir dir;
     write_two_words(dir);
     write_text(dir / "scene.json", two_words_scene());
-    hostsim::Host& host = effect_session_host();
-    host.clear_log();
-    host.fail_call("checkout_layer_pixels", 1, PF_Err_OUT_OF_MEMORY);
+    hostsim::Host& host = testing_support::test_session().host();
+    host.calls.clear();
+    host.calls.fail_call("checkout_layer_pixels", 1, PF_Err_OUT_OF_MEMORY);
     const AppRun run = run_pointillo({"render", (dir / "scene.json").string(), "-o",
                                       (dir / "out").string(), "--frame", "4", "--jobs", "1"});
-    host.clear_faults();
+    host.calls.clear_faults();
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "pointillo: frame 4: effect error 4\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "out" / "frame_00004.png"));
@@ -416,8 +445,8 @@ TEST(Bridge, ARaisedCancelFlagStopsTheFrame) {
     write_two_words(dir);
     const PreparedScene scene = prepared_from(two_words_scene(), dir.path);
     const std::atomic<bool> cancel{true};
-    EXPECT_THROW(render_effect_frame(scene, 14, cancel), RenderCancelled);
-    EXPECT_EQ(effect_session_host().outstanding_report(), "all clean");
+    EXPECT_THROW(testing_support::test_session().render_frame(scene, 14, cancel), RenderCancelled);
+    EXPECT_EQ(testing_support::test_session().host().outstanding_report(), "all clean");
 }
 
 // ---- replay bundles ---------------------------------------------------------------------
@@ -434,7 +463,7 @@ TEST(Replay, ABundleRendersTheSameFramesInAFreshHost) {
     const PreparedScene prepared = prepare_scene(scene);
     const TempDir bundle;
     const std::vector<int32_t> frames = {4, 12, 14, 18};
-    export_effect_replay(prepared, frames, bundle.path);
+    testing_support::test_session().export_replay(prepared, frames, bundle.path);
 
     const hostsim::Replay replay = hostsim::load_replay(bundle.path);
     EXPECT_EQ(replay.frames, (std::vector<A_long>{4, 12, 14, 18}));

@@ -8,6 +8,7 @@
 #include "cli/render.h"
 #include "test_support.h"
 
+#include <cstring>
 #include <gtest/gtest.h>
 #include <mutex>
 #include <set>
@@ -50,8 +51,22 @@ ArgbImage patterned_frame(const PreparedScene& scene, int32_t frame) {
     return image;
 }
 
-ArgbImage patterned(const PreparedScene& scene, int32_t frame, const std::atomic<bool>&) {
-    return patterned_frame(scene, frame);
+// The same frame as a renderer hands it over: rows padded, as the host pads
+// its worlds, with bytes in the padding that must not reach the files.
+void patterned(const PreparedScene& scene, int32_t frame, const std::atomic<bool>&,
+               FrameImage& out) {
+    const ArgbImage image = patterned_frame(scene, frame);
+    const ConstPixelView packed = view_of(image);
+    const auto row = static_cast<size_t>(packed.rowbytes);
+    const size_t rowbytes = row + 24;
+    out.bytes.assign(rowbytes * static_cast<size_t>(packed.height), std::byte{0xCD});
+    for (int32_t y = 0; y < packed.height; ++y) {
+        std::memcpy(out.bytes.data() + static_cast<size_t>(y) * rowbytes,
+                    packed.data + static_cast<size_t>(y) * row, row);
+    }
+    out.view = packed;
+    out.view.data = out.bytes.data();
+    out.view.rowbytes = static_cast<std::ptrdiff_t>(rowbytes);
 }
 
 RenderJob job_for(const TempDir& dir, int32_t first, int32_t last, int32_t jobs) {
@@ -67,6 +82,28 @@ void expect_same_files(const TempDir& a, const TempDir& b, const char* what) {
     ASSERT_EQ(names, file_names(b.path)) << what;
     for (const std::string& name : names) {
         EXPECT_EQ(read_bytes(a / name), read_bytes(b / name)) << what << ": " << name;
+    }
+}
+
+// Frames come with padded rows; the files hold the frame, as if it had been
+// packed, at every depth, with and without a background.
+TEST(Render, RowPaddingNeverReachesTheFiles) {
+    for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
+        for (const std::optional<Rgb8> background :
+             {std::optional<Rgb8>{}, std::optional{Rgb8{9, 80, 200}}}) {
+            const PreparedScene scene = small_scene(depth);
+            std::atomic<bool> cancel{false};
+            const TempDir dir;
+            RenderJob job = job_for(dir, 3, 4, 2);
+            job.background = background;
+            render_frames(scene, job, patterned, cancel, nullptr);
+            for (const int32_t frame : {3, 4}) {
+                EXPECT_EQ(read_bytes(dir / frame_file_name(frame, depth)),
+                          encode_frame_file(patterned_frame(scene, frame), background))
+                    << "depth " << static_cast<int>(depth) << " frame " << frame
+                    << (background ? " over a background" : "");
+            }
+        }
     }
 }
 
@@ -121,12 +158,12 @@ TEST(Render, ResumeRendersOnlyTheMissingFrames) {
     std::mutex mutex;
     std::set<int32_t> rendered;
     const FrameRenderer counting = [&](const PreparedScene& s, int32_t frame,
-                                       const std::atomic<bool>& c) {
+                                       const std::atomic<bool>& c, FrameImage& image) {
         {
             const std::lock_guard<std::mutex> lock(mutex);
             rendered.insert(frame);
         }
-        return patterned(s, frame, c);
+        patterned(s, frame, c, image);
     };
     RenderJob job = job_for(dir, 0, 9, 3);
     job.resume = true;
@@ -149,11 +186,11 @@ TEST(Render, ResumeRendersOnlyTheMissingFrames) {
 TEST(Render, AFailingFrameStopsTheRenderWithTheEffectsMessage) {
     const PreparedScene scene = small_scene(PixelDepth::k8);
     const FrameRenderer failing = [](const PreparedScene& s, int32_t frame,
-                                     const std::atomic<bool>& cancel) {
+                                     const std::atomic<bool>& cancel, FrameImage& image) {
         if (frame == 6) {
             throw EffectError("Pointillo: Output exceeds the supported 64 megapixels");
         }
-        return patterned(s, frame, cancel);
+        patterned(s, frame, cancel, image);
     };
     {
         std::atomic<bool> cancel{false};
@@ -188,7 +225,7 @@ TEST(Render, TheLowestFailingFrameIsReported) {
     // failures are always recorded whatever the scheduling.
     std::atomic<int> started{0};
     const FrameRenderer failing = [&](const PreparedScene& s, int32_t frame,
-                                      const std::atomic<bool>& cancel) {
+                                      const std::atomic<bool>& cancel, FrameImage& image) {
         if (frame == 2 || frame == 3) {
             ++started;
             while (started.load() < 2) {
@@ -196,7 +233,7 @@ TEST(Render, TheLowestFailingFrameIsReported) {
             }
             throw EffectError("broken " + std::to_string(frame));
         }
-        return patterned(s, frame, cancel);
+        patterned(s, frame, cancel, image);
     };
     std::atomic<bool> cancel{false};
     const TempDir dir;
@@ -216,9 +253,10 @@ TEST(Render, CancelStopsCleanlyAndFramesInFlightAreDropped) {
     // Frame 5 plays Ctrl-C once three other frames are in flight; they see
     // the flag through their abort poll and give up.
     const FrameRenderer renderer = [&](const PreparedScene& s, int32_t frame,
-                                       const std::atomic<bool>& flag) -> ArgbImage {
+                                       const std::atomic<bool>& flag, FrameImage& image) {
         if (frame < 5) {
-            return patterned(s, frame, flag);
+            patterned(s, frame, flag, image);
+            return;
         }
         if (frame == 5) {
             while (waiting.load() < 3) {

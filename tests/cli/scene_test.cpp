@@ -3,6 +3,7 @@
 #include "cli/frame_file.h"
 #include "cli/png_io.h"
 #include "cli/scene.h"
+#include "test_session.h"
 #include "test_support.h"
 
 #include <cmath>
@@ -14,7 +15,7 @@ namespace {
 using testing_support::TempDir;
 
 const std::vector<EffectParam>& params() {
-    static const std::vector<EffectParam> list = effect_parameters();
+    static const std::vector<EffectParam> list = testing_support::test_session().parameters();
     return list;
 }
 

@@ -34,7 +34,7 @@ class EffectTest : public ::testing::Test {
         ASSERT_EQ(hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params),
                   PF_Err_NONE);
         ASSERT_EQ(instance.param_count(), 76);
-        host.clear_log();
+        host.calls.clear();
     }
 
     void TearDown() override {
@@ -49,7 +49,7 @@ class EffectTest : public ::testing::Test {
     // rendered word: `letters` blocks side by side with gaps between them.
     int32_t add_word(int32_t width, int32_t height, int32_t letters,
                      hostsim::Argb color = {1.0f, 1.0f, 1.0f, 1.0f}) {
-        return host.add_layer(
+        return host.layers.add(
             hostsim::pattern_layer(width, height, [=](int32_t x, int32_t y) -> hostsim::Argb {
                 const int32_t cell = width / letters;
                 const bool inside = y >= height / 5 && y < height - height / 5 &&
@@ -93,7 +93,7 @@ class EffectTest : public ::testing::Test {
     // Parameters checked out, by index, in call order.
     std::vector<PF_ParamIndex> checkout_indices() const {
         std::vector<PF_ParamIndex> indices;
-        for (const hostsim::CallRecord& call : host.call_log()) {
+        for (const hostsim::CallRecord& call : host.calls.log()) {
             if (call.function == "checkout_param") {
                 indices.push_back(std::stoi(call.detail));
             }

@@ -29,10 +29,10 @@ class FaultSweep : public EffectTest {
 
     // The clean frame, and what it looked like.
     void render_clean() {
-        host.clear_log();
+        host.calls.clear();
         clean = render(frame());
         ASSERT_TRUE(clean.ok()) << clean.return_msg;
-        clean_log = host.call_log();
+        clean_log = host.calls.log();
         clean_pixels = hostsim::packed_output(clean);
     }
 
@@ -77,12 +77,12 @@ TEST_F(FaultSweep, EveryHostCallFailsInTurn) {
         const hostsim::CallRecord& call = clean_log[k - 1];
         const std::string row =
             "call " + std::to_string(k) + " (" + call.function + " " + call.detail + ")";
-        host.clear_log();
-        host.fail_any_call(static_cast<int64_t>(k), kInjected,
-                           gives_back(call.function) ? hostsim::FaultMode::kAfter
-                                                     : hostsim::FaultMode::kInstead);
+        host.calls.clear();
+        host.calls.fail_any_call(static_cast<int64_t>(k), kInjected,
+                                 gives_back(call.function) ? hostsim::FaultMode::kAfter
+                                                           : hostsim::FaultMode::kInstead);
         const hostsim::FrameResult result = render(frame());
-        host.clear_faults();
+        host.calls.clear_faults();
         const PF_Err err = result.rendered ? result.render_err : result.pre_render_err;
 
         if (call.function == "ReleaseSuite") {

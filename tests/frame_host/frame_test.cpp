@@ -86,7 +86,7 @@ TEST_F(Frames, SixtyFourMegapixelsAreTheLimit) {
     EXPECT_EQ(accepted.pre_render_output.result_rect.right, 8192);
     EXPECT_EQ(accepted.pre_render_output.result_rect.bottom, 8192);
 
-    host.clear_log();
+    host.calls.clear();
     request.height = 8193;
     const hostsim::FrameResult refused = render(request);
     EXPECT_EQ(refused.pre_render_err, PF_Err_BAD_CALLBACK_PARAM);
@@ -94,8 +94,8 @@ TEST_F(Frames, SixtyFourMegapixelsAreTheLimit) {
     EXPECT_NE(refused.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE, 0);
     EXPECT_FALSE(refused.pre_render_data_adopted);
     // After the settings, before any layer.
-    EXPECT_EQ(host.call_count("checkout_param"), 44);
-    EXPECT_EQ(host.call_count("checkout_layer"), 0);
+    EXPECT_EQ(host.calls.count("checkout_param"), 44);
+    EXPECT_EQ(host.calls.count("checkout_layer"), 0);
 }
 
 TEST_F(Frames, NoSourceGivesATransparentFrameAtEveryDepth) {
@@ -109,7 +109,7 @@ TEST_F(Frames, NoSourceGivesATransparentFrameAtEveryDepth) {
         request.inspect_pre_render = [&](const PF_PreRenderOutput& output) {
             data = *static_cast<const PreRenderData*>(output.pre_render_data);
         };
-        host.clear_log();
+        host.calls.clear();
         const hostsim::FrameResult result = render(request);
         ASSERT_TRUE(result.ok()) << depth << " bits: " << result.return_msg;
         ASSERT_TRUE(data.has_value());
@@ -122,7 +122,7 @@ TEST_F(Frames, NoSourceGivesATransparentFrameAtEveryDepth) {
         EXPECT_TRUE(all_zero(hostsim::packed_output(result))) << depth << " bits";
         EXPECT_TRUE(hostsim::output_padding_untouched(result)) << depth << " bits";
         // The 16 probes and nothing more.
-        EXPECT_EQ(host.call_count("checkout_layer"), 16) << depth << " bits";
+        EXPECT_EQ(host.calls.count("checkout_layer"), 16) << depth << " bits";
         EXPECT_TRUE(result.pixel_checkouts.empty()) << depth << " bits";
     }
 }
@@ -226,7 +226,7 @@ class EmissionHistory : public EffectTest {
     std::vector<A_long> checkout_times(const char* name) const {
         const PF_ParamIndex index = instance.index_checked(name);
         std::vector<A_long> times;
-        for (const hostsim::CallRecord& call : host.call_log()) {
+        for (const hostsim::CallRecord& call : host.calls.log()) {
             if (call.function == "checkout_param" && std::stoi(call.detail) == index) {
                 const std::size_t at = call.detail.find(" at ");
                 times.push_back(std::stoi(call.detail.substr(at + 4)));
@@ -330,16 +330,16 @@ TEST_F(Frames, RenderScaleScalesThePixelSizedSettings) {
     // At 1/2 x 1/4 the scale is 1/4 on both axes; the twin renders at 1 x 1/2
     // (scale 1/2) with settings halved.
     for (const Row row : {Row{"1/2", 2, 2, 1, 1, 0.5f}, Row{"1/2 by 1/4", 2, 4, 1, 2, 0.5f}}) {
-        const int32_t layer = host.add_layer(hostsim::pattern_layer(320, 120, word));
-        const int32_t next = host.add_layer(hostsim::pattern_layer(
+        const int32_t layer = host.layers.add(hostsim::pattern_layer(320, 120, word));
+        const int32_t next = host.layers.add(hostsim::pattern_layer(
             320, 120, [=](int32_t x, int32_t y) { return word(319 - x, y); }));
         const int32_t layer_twin =
-            host.add_layer(hostsim::pattern_layer(320 / row.nx * row.tnx, 120 / row.ny * row.tny,
-                                                  twin(row.nx / row.tnx, row.ny / row.tny)));
+            host.layers.add(hostsim::pattern_layer(320 / row.nx * row.tnx, 120 / row.ny * row.tny,
+                                                   twin(row.nx / row.tnx, row.ny / row.tny)));
         const auto mirrored = [=](int32_t x, int32_t y) {
             return word(319 - x * (row.nx / row.tnx), y * (row.ny / row.tny));
         };
-        const int32_t next_twin = host.add_layer(
+        const int32_t next_twin = host.layers.add(
             hostsim::pattern_layer(320 / row.nx * row.tnx, 120 / row.ny * row.tny, mirrored));
 
         const auto set_pixels = [&](float f) {

@@ -79,7 +79,7 @@ TEST_F(MultiFrame, ShuffledParallelFramesEqualTheSequentialOnes) {
         EXPECT_TRUE(hostsim::packed_output(result) == sequential[static_cast<std::size_t>(n)])
             << "frame " << n << " differs from its sequential render";
     }
-    EXPECT_EQ(host.pre_render_deletions(), 2 * kFrames);
+    EXPECT_EQ(host.ledger.pre_render_deletions(), 2 * kFrames);
 }
 
 TEST_F(MultiFrame, FramesRenderWhileTheControlsAreRefreshed) {

@@ -67,7 +67,7 @@ TEST_F(SettingsRead, FortyFourCheckoutsInOrderEachCheckedInBeforeTheNext) {
     EXPECT_EQ(result.max_param_checkouts, 1);
 
     // The snapshot is the first thing the pre-render does.
-    const std::vector<hostsim::CallRecord> log = host.call_log();
+    const std::vector<hostsim::CallRecord> log = host.calls.log();
     ASSERT_GE(log.size(), 88u);
     for (std::size_t i = 0; i < kCheckoutOrder.size(); ++i) {
         const int32_t index = instance.index_checked(kCheckoutOrder[i]);
@@ -80,24 +80,24 @@ TEST_F(SettingsRead, FortyFourCheckoutsInOrderEachCheckedInBeforeTheNext) {
         EXPECT_EQ(std::stoi(in.detail), index) << "after checkout " << i + 1;
     }
     // Nothing else of the frame reads a parameter (automatic timing, no sources).
-    EXPECT_EQ(host.call_count("checkout_param"), 44);
-    EXPECT_EQ(host.call_count("checkin_param"), 44);
+    EXPECT_EQ(host.calls.count("checkout_param"), 44);
+    EXPECT_EQ(host.calls.count("checkin_param"), 44);
 }
 
 TEST_F(SettingsRead, AFailingCheckoutStopsTheReadWithEveryEarlierOneCheckedIn) {
     constexpr PF_Err kCode = 777;
     for (int64_t k = 1; k <= 44; ++k) {
-        host.clear_log();
-        host.fail_call("checkout_param", k, kCode);
+        host.calls.clear();
+        host.calls.fail_call("checkout_param", k, kCode);
         const hostsim::FrameResult result = render(frame_at(1.0));
-        host.clear_faults();
+        host.calls.clear_faults();
         const std::string row = "failing checkout " + std::to_string(k) + " (" +
                                 kCheckoutOrder[static_cast<std::size_t>(k - 1)] + ")";
         EXPECT_EQ(result.pre_render_err, kCode) << row;
         EXPECT_FALSE(result.rendered) << row;
         EXPECT_EQ(result.return_msg, "") << row;
-        EXPECT_EQ(host.call_count("checkin_param"), k - 1) << row;
-        EXPECT_EQ(host.call_count("checkout_layer"), 0) << row;
+        EXPECT_EQ(host.calls.count("checkin_param"), k - 1) << row;
+        EXPECT_EQ(host.calls.count("checkout_layer"), 0) << row;
         EXPECT_EQ(host.outstanding_report(), "all clean") << row;
     }
 }
@@ -323,7 +323,7 @@ TEST_F(ManualEmpty, ManualModeWithoutSourcesStillReadsThePositionOnce) {
     // One read in the snapshot, one for the sequence state, both at the frame.
     const PF_ParamIndex position = instance.index_checked("Sequence Position");
     int32_t reads = 0;
-    for (const hostsim::CallRecord& call : host.call_log()) {
+    for (const hostsim::CallRecord& call : host.calls.log()) {
         if (call.function == "checkout_param" && std::stoi(call.detail) == position) {
             ++reads;
             EXPECT_NE(call.detail.find(" at 600/600 "), std::string::npos) << call.detail;

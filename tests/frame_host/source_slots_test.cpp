@@ -79,15 +79,15 @@ TEST_F(SourceSlots, AFreshInstanceShowsTwoSlots) {
     EXPECT_EQ(io.out_data.out_flags & PF_OutFlag_FORCE_RERENDER, 0) << "a refresh writes nothing";
     // Text Count, slots 3 to 16 and the two colours change; slots 1 and 2
     // are already shown.
-    EXPECT_EQ(host.call_count("AEGP_SetDynamicStreamFlag"), 17);
+    EXPECT_EQ(host.calls.count("AEGP_SetDynamicStreamFlag"), 17);
 }
 
 TEST_F(SourceSlots, AFlagAlreadyInTheWantedStateIsNotSetAgain) {
     ASSERT_EQ(update_ui(), PF_Err_NONE);
-    host.clear_log();
+    host.calls.clear();
     ASSERT_EQ(update_ui(), PF_Err_NONE);
-    EXPECT_EQ(host.call_count("AEGP_SetDynamicStreamFlag"), 0);
-    EXPECT_EQ(host.call_count("AEGP_GetDynamicStreamFlags"), 19);
+    EXPECT_EQ(host.calls.count("AEGP_SetDynamicStreamFlag"), 0);
+    EXPECT_EQ(host.calls.count("AEGP_GetDynamicStreamFlags"), 19);
 }
 
 TEST_F(SourceSlots, AddSourceShowsOneMoreSlot) {
@@ -232,15 +232,15 @@ TEST_F(SourceSlots, AMissingSuiteMeansNothingIsDone) {
                                                       {"AEGP Effect Suite", 5},
                                                       {"AEGP Dynamic Stream Suite", 5}};
     for (const auto& [name, version] : suites) {
-        host.clear_log();
-        host.withhold_suite(name, version);
+        host.calls.clear();
+        host.suites.withhold(name, version);
         hostsim::CommandIo io;
         EXPECT_EQ(press("Add Source", io), PF_Err_NONE) << name;
-        host.withhold_suite(name, version, false);
+        host.suites.withhold(name, version, false);
         EXPECT_EQ(count(), 2.0) << name;
         EXPECT_EQ(io.out_data.out_flags, 0) << name;
-        EXPECT_EQ(host.call_count("AcquireSuite"), 4) << name << ": all four are asked for";
-        EXPECT_EQ(host.call_count("AEGP_GetNewEffectForEffect"), 0) << name;
+        EXPECT_EQ(host.calls.count("AcquireSuite"), 4) << name << ": all four are asked for";
+        EXPECT_EQ(host.calls.count("AEGP_GetNewEffectForEffect"), 0) << name;
         EXPECT_EQ(host.outstanding_report(), "all clean") << name;
     }
 }
@@ -249,8 +249,8 @@ TEST_F(SourceSlots, NoParameterArrayMeansNothingIsDone) {
     hostsim::CommandIo io;
     io.params = nullptr;
     EXPECT_EQ(update_ui(io), PF_Err_NONE);
-    EXPECT_EQ(host.call_count("AEGP_GetNewEffectStreamByIndex"), 0);
-    EXPECT_EQ(host.call_count("AEGP_DisposeEffect"), 1);
+    EXPECT_EQ(host.calls.count("AEGP_GetNewEffectStreamByIndex"), 0);
+    EXPECT_EQ(host.calls.count("AEGP_DisposeEffect"), 1);
     EXPECT_EQ(shown_slots(), first(16));
 }
 
@@ -281,12 +281,12 @@ TEST_F(SourceSlots, EveryFailingHostCallIsReturnedAndEverythingGivenBack) {
     };
 
     // A clean run, for the list of calls and where the visibility phase starts.
-    host.clear_log();
+    host.calls.clear();
     {
         hostsim::CommandIo io;
         ASSERT_EQ(run(io), PF_Err_NONE);
     }
-    const std::vector<hostsim::CallRecord> clean = host.call_log();
+    const std::vector<hostsim::CallRecord> clean = host.calls.log();
     std::size_t visibility_phase = clean.size();
     for (std::size_t i = 0; i < clean.size(); ++i) {
         if (clean[i].function == "AEGP_GetDynamicStreamFlags") {
@@ -295,8 +295,8 @@ TEST_F(SourceSlots, EveryFailingHostCallIsReturnedAndEverythingGivenBack) {
         }
     }
     ASSERT_LT(visibility_phase, clean.size());
-    ASSERT_EQ(host.call_count("AEGP_SetStreamValue"), 1);
-    ASSERT_EQ(host.call_count("AEGP_GetNewStreamValue"), 16);
+    ASSERT_EQ(host.calls.count("AEGP_SetStreamValue"), 1);
+    ASSERT_EQ(host.calls.count("AEGP_GetNewStreamValue"), 16);
 
     for (std::size_t k = 1; k <= clean.size(); ++k) {
         // Put the instance back as before the clean run.
@@ -309,12 +309,13 @@ TEST_F(SourceSlots, EveryFailingHostCallIsReturnedAndEverythingGivenBack) {
         const bool gives_back = function == "ReleaseSuite" || function == "AEGP_DisposeStream" ||
                                 function == "AEGP_DisposeStreamValue" ||
                                 function == "AEGP_DisposeEffect";
-        host.clear_log();
-        host.fail_any_call(static_cast<int64_t>(k), kCode,
-                           gives_back ? hostsim::FaultMode::kAfter : hostsim::FaultMode::kInstead);
+        host.calls.clear();
+        host.calls.fail_any_call(static_cast<int64_t>(k), kCode,
+                                 gives_back ? hostsim::FaultMode::kAfter
+                                            : hostsim::FaultMode::kInstead);
         hostsim::CommandIo io;
         const PF_Err err = run(io);
-        host.clear_faults();
+        host.calls.clear_faults();
 
         const std::string row =
             "call " + std::to_string(k) + " (" + function + " " + clean[k - 1].detail + ")";
@@ -324,7 +325,7 @@ TEST_F(SourceSlots, EveryFailingHostCallIsReturnedAndEverythingGivenBack) {
         const PF_ParamDef& written = values[static_cast<std::size_t>(text_count)];
         if (function == "AcquireSuite") {
             EXPECT_EQ(err, PF_Err_NONE) << row << ": a missing suite is no error";
-            EXPECT_EQ(host.call_count("AEGP_GetNewEffectForEffect"), 0) << row;
+            EXPECT_EQ(host.calls.count("AEGP_GetNewEffectForEffect"), 0) << row;
             EXPECT_EQ(written.uu.change_flags, 0) << row;
             EXPECT_EQ(visibility(), visible_before) << row;
         } else if (gives_back) {

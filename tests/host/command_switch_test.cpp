@@ -66,7 +66,7 @@ TEST_F(CommandSwitch, UnhandledSelectorsMakeNoHostCall) {
         hostsim::CommandIo io;
         EXPECT_EQ(send(cmd, io), PF_Err_NONE) << "selector " << cmd;
     }
-    EXPECT_EQ(host.total_calls(), 0);
+    EXPECT_EQ(host.calls.total(), 0);
 }
 
 TEST_F(CommandSwitch, UnhandledSelectorsIgnoreMissingRecords) {

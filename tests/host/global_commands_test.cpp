@@ -25,11 +25,11 @@ TEST_F(GlobalCommands, AboutWritesItsTextAlone) {
     EXPECT_NE(text.back(), '\r');
     EXPECT_EQ(io.out_data.out_flags, 0);
     EXPECT_EQ(io.out_data.out_flags2, 0);
-    EXPECT_EQ(host.total_calls(), 0);
+    EXPECT_EQ(host.calls.total(), 0);
 }
 
 TEST_F(GlobalCommands, SetupSetsVersionFlagsAndRegisters) {
-    host.set_plugin_id(42);
+    host.aegp.set_plugin_id(42);
     hostsim::CommandIo io;
     io.out_data.my_version = 0xFFFFFFFFu;
     ASSERT_EQ(send(PF_Cmd_GLOBAL_SETUP, io), PF_Err_NONE);
@@ -37,46 +37,46 @@ TEST_F(GlobalCommands, SetupSetsVersionFlagsAndRegisters) {
     EXPECT_EQ(io.out_data.out_flags, kOutFlags);
     EXPECT_EQ(io.out_data.out_flags2, kOutFlags2);
     EXPECT_STREQ(io.out_data.return_msg, "");
-    EXPECT_EQ(host.aegp_registrations(), std::vector<std::string>{"Pointillo"});
-    const hostsim::SuiteCounts counts = host.suite_counts(kUtility, 13);
+    EXPECT_EQ(host.aegp.registrations(), std::vector<std::string>{"Pointillo"});
+    const hostsim::SuiteCounts counts = host.suites.counts(kUtility, 13);
     EXPECT_EQ(counts.acquire_calls, 1);
     EXPECT_EQ(counts.release_calls, 1);
 }
 
 TEST_F(GlobalCommands, SetupWithoutUtilitySuiteStillSucceeds) {
-    host.withhold_suite(kUtility, 13);
+    host.suites.withhold(kUtility, 13);
     hostsim::CommandIo io;
     ASSERT_EQ(send(PF_Cmd_GLOBAL_SETUP, io), PF_Err_NONE);
     EXPECT_EQ(io.out_data.my_version, kVersion);
     EXPECT_EQ(io.out_data.out_flags, kOutFlags);
     EXPECT_EQ(io.out_data.out_flags2, kOutFlags2);
-    EXPECT_EQ(host.call_count("AEGP_RegisterWithAEGP"), 0);
-    EXPECT_EQ(host.suite_counts(kUtility, 13).acquire_calls, 1);
-    EXPECT_EQ(host.suite_counts(kUtility, 13).release_calls, 0);
+    EXPECT_EQ(host.calls.count("AEGP_RegisterWithAEGP"), 0);
+    EXPECT_EQ(host.suites.counts(kUtility, 13).acquire_calls, 1);
+    EXPECT_EQ(host.suites.counts(kUtility, 13).release_calls, 0);
 }
 
 TEST_F(GlobalCommands, SetupJudgesTheSuiteByItsPointerAlone) {
     // An acquisition that fails and hands out nothing is unavailability...
-    host.fail_call("AcquireSuite", 1, 99);
+    host.calls.fail_call("AcquireSuite", 1, 99);
     hostsim::CommandIo io;
     EXPECT_EQ(send(PF_Cmd_GLOBAL_SETUP, io), PF_Err_NONE);
-    EXPECT_EQ(host.call_count("AEGP_RegisterWithAEGP"), 0);
+    EXPECT_EQ(host.calls.count("AEGP_RegisterWithAEGP"), 0);
 
     // ...one that reports an error but hands the suite out is used and released.
     hostsim::Host odd;
-    odd.fail_call("AcquireSuite", 1, 99, hostsim::FaultMode::kAfter);
+    odd.calls.fail_call("AcquireSuite", 1, 99, hostsim::FaultMode::kAfter);
     hostsim::CommandIo io2;
     EXPECT_EQ(hostsim::send_command(odd, module, nullptr, PF_Cmd_GLOBAL_SETUP, io2), PF_Err_NONE);
-    EXPECT_EQ(odd.call_count("AEGP_RegisterWithAEGP"), 1);
-    EXPECT_EQ(odd.suite_counts(kUtility, 13).released, 1);
-    EXPECT_TRUE(odd.all_suites_released());
+    EXPECT_EQ(odd.calls.count("AEGP_RegisterWithAEGP"), 1);
+    EXPECT_EQ(odd.suites.counts(kUtility, 13).released, 1);
+    EXPECT_TRUE(odd.suites.all_released());
 }
 
 TEST_F(GlobalCommands, FailedRegistrationReturnsItsCodeAndReleasesTheSuiteOnce) {
     for (const A_Err code : {A_Err{PF_Err_OUT_OF_MEMORY}, A_Err{PF_Err_INTERNAL_STRUCT_DAMAGED},
                              A_Err{PF_Interrupt_CANCEL}, A_Err{1}, A_Err{-7}}) {
         hostsim::Host failing;
-        failing.fail_call("AEGP_RegisterWithAEGP", 1, code);
+        failing.calls.fail_call("AEGP_RegisterWithAEGP", 1, code);
         hostsim::CommandIo io;
         EXPECT_EQ(hostsim::send_command(failing, module, nullptr, PF_Cmd_GLOBAL_SETUP, io), code);
         // Version and flags were written before the registration.
@@ -85,7 +85,7 @@ TEST_F(GlobalCommands, FailedRegistrationReturnsItsCodeAndReleasesTheSuiteOnce) 
         EXPECT_EQ(io.out_data.out_flags2, kOutFlags2) << "code " << code;
         // A host code carries no message.
         EXPECT_STREQ(io.out_data.return_msg, "") << "code " << code;
-        const hostsim::SuiteCounts counts = failing.suite_counts(kUtility, 13);
+        const hostsim::SuiteCounts counts = failing.suites.counts(kUtility, 13);
         EXPECT_EQ(counts.acquired, 1) << "code " << code;
         EXPECT_EQ(counts.release_calls, 1) << "code " << code;
         EXPECT_EQ(counts.outstanding(), 0) << "code " << code;
@@ -95,7 +95,7 @@ TEST_F(GlobalCommands, FailedRegistrationReturnsItsCodeAndReleasesTheSuiteOnce) 
 TEST_F(GlobalCommands, SetdownSucceedsWithoutTouchingTheHost) {
     hostsim::CommandIo io;
     EXPECT_EQ(send(PF_Cmd_GLOBAL_SETDOWN, io), PF_Err_NONE);
-    EXPECT_EQ(host.total_calls(), 0);
+    EXPECT_EQ(host.calls.total(), 0);
     EXPECT_EQ(io.out_data.out_flags, 0);
     EXPECT_STREQ(io.out_data.return_msg, "");
 }

@@ -11,7 +11,7 @@ namespace pointillo::test {
 class ModuleTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        EXPECT_TRUE(host.all_suites_released()) << "still out: " << host.outstanding_suites();
+        EXPECT_TRUE(host.suites.all_released()) << "still out: " << host.suites.outstanding();
     }
 
     PF_Err send(PF_Cmd cmd, hostsim::CommandIo& io, hostsim::Instance* instance = nullptr) {

@@ -43,7 +43,7 @@ TEST_F(ParallelCommands, ParameterSetupAndAboutOnManyThreads) {
         EXPECT_STREQ(instances[i].definition(33).name, "Dot Size") << "instance " << i;
         EXPECT_EQ(about[i].substr(0, 14), "Pointillo 1.1\r") << "instance " << i;
     }
-    EXPECT_EQ(host.call_count("add_param"), kThreads * kRounds * 75);
+    EXPECT_EQ(host.calls.count("add_param"), kThreads * kRounds * 75);
 }
 
 } // namespace

@@ -235,7 +235,7 @@ TEST_F(ParamsSetup, RegistersTheListInOrder) {
     hostsim::CommandIo io;
     ASSERT_EQ(send(PF_Cmd_PARAMS_SETUP, io, &instance), PF_Err_NONE);
     EXPECT_EQ(io.out_data.num_params, 76);
-    EXPECT_EQ(host.call_count("add_param"), 75);
+    EXPECT_EQ(host.calls.count("add_param"), 75);
     const std::vector<Expected> expected = expected_list();
     ASSERT_EQ(expected.size(), 75u);
     ASSERT_EQ(instance.param_count(), 76);
@@ -244,7 +244,7 @@ TEST_F(ParamsSetup, RegistersTheListInOrder) {
     }
     // Every add_param appended (index -1); the host's log shows them in order.
     int32_t n = 0;
-    for (const hostsim::CallRecord& call : host.call_log()) {
+    for (const hostsim::CallRecord& call : host.calls.log()) {
         if (call.function == "add_param") {
             EXPECT_EQ(call.detail.substr(0, 3), "-1 ") << "call " << n;
             ++n;
@@ -282,13 +282,13 @@ TEST_F(ParamsSetup, StopsAtTheFirstFailingAddParam) {
     for (const Case c : {Case{1, PF_Err_OUT_OF_MEMORY}, Case{10, PF_Err_INTERNAL_STRUCT_DAMAGED},
                          Case{10, 1234}, Case{75, PF_Err_BAD_CALLBACK_PARAM}}) {
         hostsim::Host failing;
-        failing.fail_call("add_param", c.failing_call, c.code);
+        failing.calls.fail_call("add_param", c.failing_call, c.code);
         hostsim::Instance fresh;
         hostsim::CommandIo io;
         io.out_data.num_params = -7;
         EXPECT_EQ(hostsim::send_command(failing, module, &fresh, PF_Cmd_PARAMS_SETUP, io), c.code)
             << "failing call " << c.failing_call;
-        EXPECT_EQ(failing.call_count("add_param"), c.failing_call);
+        EXPECT_EQ(failing.calls.count("add_param"), c.failing_call);
         EXPECT_EQ(fresh.param_count(), c.failing_call) << "input layer plus the ones before";
         EXPECT_EQ(io.out_data.num_params, -7) << "num_params must not be written";
         EXPECT_STREQ(io.out_data.return_msg, "");
@@ -299,10 +299,10 @@ TEST_F(ParamsSetup, StopsAtTheFirstFailingAddParam) {
 TEST_F(ParamsSetup, FailureOnAnyHostCallIsReturned) {
     // Parameter set-up makes no other host call, so the k-th call of any
     // function is the k-th add_param.
-    host.fail_any_call(10, PF_Err_OUT_OF_MEMORY);
+    host.calls.fail_any_call(10, PF_Err_OUT_OF_MEMORY);
     hostsim::CommandIo io;
     EXPECT_EQ(send(PF_Cmd_PARAMS_SETUP, io, &instance), PF_Err_OUT_OF_MEMORY);
-    EXPECT_EQ(host.total_calls(), 10);
+    EXPECT_EQ(host.calls.total(), 10);
 }
 
 TEST_F(ParamsSetup, MissingAddParamCallbackIsRefused) {

@@ -20,13 +20,13 @@ TEST_F(Registration, ReportsTheRegistrationValuesOnce) {
     EXPECT_EQ(r.reserved_info, 8);
     EXPECT_EQ(r.support_url, "https://brindlex.example/pointillo/support");
     // Registration sets nothing up: the callback is the only host call.
-    EXPECT_EQ(host.total_calls(), 1);
+    EXPECT_EQ(host.calls.total(), 1);
 }
 
 TEST_F(Registration, ReturnsTheCallbacksResultUnchanged) {
     for (const A_Err code : {A_Err{1}, A_Err{PF_Err_OUT_OF_MEMORY}, A_Err{-3}, A_Err{0x7FFF}}) {
         hostsim::Host failing;
-        failing.fail_call("PF_PluginDataCB2", 1, code);
+        failing.calls.fail_call("PF_PluginDataCB2", 1, code);
         EXPECT_EQ(hostsim::register_module(failing, module).result, code) << "code " << code;
     }
 }

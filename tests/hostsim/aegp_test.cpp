@@ -66,15 +66,15 @@ class Aegp : public ::testing::Test {
 };
 
 TEST_F(Aegp, EffectReferencesAndStreamsAreCountedUntilDisposed) {
-    EXPECT_EQ(host.outstanding(Resource::kEffectRef), 1);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kEffectRef), 1);
     const AEGP_StreamRefH layer = stream(3);
     ASSERT_NE(layer, nullptr);
-    EXPECT_EQ(host.outstanding(Resource::kStream), 1);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kStream), 1);
     EXPECT_NE(host.outstanding_report().find("streams: parameter 3 x1"), std::string::npos)
         << host.outstanding_report();
     EXPECT_EQ(streams->AEGP_DisposeStream(layer), 0);
     EXPECT_EQ(streams->AEGP_DisposeStream(layer), PF_Err_BAD_CALLBACK_PARAM) << "twice";
-    EXPECT_EQ(host.outstanding(Resource::kStream), 0);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kStream), 0);
 
     AEGP_StreamRefH s = nullptr;
     EXPECT_EQ(streams->AEGP_GetNewEffectStreamByIndex(17, effect, 5, &s), PF_Err_INVALID_INDEX);
@@ -105,7 +105,7 @@ TEST_F(Aegp, StreamValuesAtATime) {
         0);
     EXPECT_EQ(value.val.layer_id, 5);
     EXPECT_EQ(value.streamH, layer);
-    EXPECT_EQ(host.outstanding(Resource::kStreamValue), 1);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kStreamValue), 1);
     EXPECT_EQ(streams->AEGP_DisposeStreamValue(&value), 0);
     EXPECT_EQ(streams->AEGP_DisposeStreamValue(&value), PF_Err_BAD_CALLBACK_PARAM) << "twice";
     ASSERT_EQ(
@@ -128,7 +128,7 @@ TEST_F(Aegp, StreamValuesAtATime) {
     EXPECT_EQ(streams->AEGP_GetNewStreamValue(17, slider, 7, &late, false, &value),
               PF_Err_BAD_CALLBACK_PARAM)
         << "an unknown time mode";
-    EXPECT_EQ(host.outstanding(Resource::kStreamValue), 0);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kStreamValue), 0);
     for (const AEGP_StreamRefH s : {layer, slider, color, group}) {
         streams->AEGP_DisposeStream(s);
     }
@@ -162,20 +162,20 @@ TEST_F(Aegp, OnlyTheHiddenFlagChangesWithoutUndo) {
     EXPECT_EQ(dynamic->AEGP_SetDynamicStreamFlag(s, 4, false, true), PF_Err_BAD_CALLBACK_PARAM);
     EXPECT_EQ(dynamic->AEGP_SetDynamicStreamFlag(s, AEGP_DynStreamFlag_HIDDEN, false, false), 0);
     EXPECT_FALSE(instance.hidden(1));
-    EXPECT_EQ(host.call_count("AEGP_SetDynamicStreamFlag"), 3);
+    EXPECT_EQ(host.calls.count("AEGP_SetDynamicStreamFlag"), 3);
     streams->AEGP_DisposeStream(s);
 }
 
 TEST_F(Aegp, EveryCallCanFail) {
-    host.fail_call("AEGP_GetNewEffectStreamByIndex", 1, 77);
+    host.calls.fail_call("AEGP_GetNewEffectStreamByIndex", 1, 77);
     AEGP_StreamRefH s = nullptr;
     EXPECT_EQ(streams->AEGP_GetNewEffectStreamByIndex(17, effect, 1, &s), 77);
     EXPECT_EQ(s, nullptr);
-    EXPECT_EQ(host.outstanding(Resource::kStream), 0) << "a failed call hands nothing out";
+    EXPECT_EQ(host.ledger.outstanding(Resource::kStream), 0) << "a failed call hands nothing out";
     const AEGP_StreamRefH ok = stream(1);
-    host.fail_call("AEGP_DisposeStream", 1, 78, FaultMode::kAfter);
+    host.calls.fail_call("AEGP_DisposeStream", 1, 78, FaultMode::kAfter);
     EXPECT_EQ(streams->AEGP_DisposeStream(ok), 78);
-    EXPECT_EQ(host.outstanding(Resource::kStream), 0) << "disposed, then the error";
+    EXPECT_EQ(host.ledger.outstanding(Resource::kStream), 0) << "disposed, then the error";
 }
 
 TEST_F(Aegp, TheReportNamesWhatIsStillOut) {

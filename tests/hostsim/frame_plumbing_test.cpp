@@ -17,7 +17,7 @@ class FramePlumbing : public ::testing::Test {
         CommandIo io;
         ASSERT_EQ(send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, io), PF_Err_NONE);
         ASSERT_EQ(instance.param_count(), 3);
-        layer = host.add_layer(pattern_layer(6, 4, [](int32_t, int32_t) -> Argb {
+        layer = host.layers.add(pattern_layer(6, 4, [](int32_t, int32_t) -> Argb {
             return {1.0f, 0.5f, 0.25f, 0.125f};
         }));
         instance.set_value(0, layer); // the input layer
@@ -135,7 +135,34 @@ TEST_F(FramePlumbing, LayerPixelsNeverCheckedInAreReported) {
     EXPECT_TRUE(result.ok());
     const std::string report = host.outstanding_report();
     EXPECT_NE(report.find("layer pixels: checkout 3 (layer 1) x1"), std::string::npos) << report;
-    EXPECT_EQ(host.outstanding(Resource::kLayerPixels), 1);
+    EXPECT_EQ(host.ledger.outstanding(Resource::kLayerPixels), 1);
+}
+
+// A caller's buffer holds the output world's pixels exactly as the host's own
+// world would, padding filled the same, and is reused by the next frame.
+TEST_F(FramePlumbing, TheOutputMayLiveInACallersBuffer) {
+    const FrameResult own = run(1, 16);
+    ASSERT_TRUE(own.ok());
+    std::vector<std::byte> storage;
+    for (int round = 0; round < 2; ++round) {
+        FrameRequest request;
+        request.time = 1;
+        request.depth = 16;
+        request.width = 11;
+        request.height = 9;
+        request.downsample_x = request.downsample_y = PF_RationalScale{1, 2};
+        request.output_storage = &storage;
+        const std::byte* before = storage.data();
+        const FrameResult result = render_frame(host, module, instance, request);
+        ASSERT_TRUE(result.ok()) << round;
+        EXPECT_TRUE(result.output.empty()) << "nothing copied";
+        EXPECT_EQ(result.output_rowbytes, own.output_rowbytes);
+        EXPECT_EQ(storage, own.output) << round;
+        if (round == 1) {
+            EXPECT_EQ(storage.data(), before) << "the buffer is reused";
+        }
+    }
+    EXPECT_EQ(host.outstanding_report(), "all clean");
 }
 
 } // namespace

@@ -13,7 +13,7 @@ TEST(HostParallel, CountsAndFaultsStayExactAcrossThreads) {
     constexpr int kThreads = 8;
     constexpr int kPairs = 200;
     Host host;
-    host.fail_call("AcquireSuite", 500, 42); // exactly one acquisition somewhere fails
+    host.calls.fail_call("AcquireSuite", 500, 42); // exactly one acquisition somewhere fails
     std::vector<int> failures(kThreads, 0);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
@@ -42,12 +42,12 @@ TEST(HostParallel, CountsAndFaultsStayExactAcrossThreads) {
         total_failures += f;
     }
     EXPECT_EQ(total_failures, 1);
-    const SuiteCounts counts = host.suite_counts("AEGP Utility Suite", 13);
+    const SuiteCounts counts = host.suites.counts("AEGP Utility Suite", 13);
     EXPECT_EQ(counts.acquire_calls, kThreads * kPairs);
     EXPECT_EQ(counts.acquired, kThreads * kPairs - 1);
     EXPECT_EQ(counts.release_calls, kThreads * kPairs - 1);
-    EXPECT_TRUE(host.all_suites_released()) << host.outstanding_suites();
-    EXPECT_EQ(host.total_calls(), static_cast<int64_t>(host.call_log().size()));
+    EXPECT_TRUE(host.suites.all_released()) << host.suites.outstanding();
+    EXPECT_EQ(host.calls.total(), static_cast<int64_t>(host.calls.log().size()));
 }
 
 } // namespace

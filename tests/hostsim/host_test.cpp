@@ -26,19 +26,19 @@ TEST(Host, HandsOutTheUtilitySuiteAndCountsBothWays) {
     const void* suite = nullptr;
     ASSERT_EQ(acquire(host, kUtility, 13, &suite), 0);
     ASSERT_NE(suite, nullptr);
-    EXPECT_FALSE(host.all_suites_released());
+    EXPECT_FALSE(host.suites.all_released());
     EXPECT_EQ(host.basic_suite()->ReleaseSuite(kUtility, 13), 0);
-    const SuiteCounts counts = host.suite_counts(kUtility, 13);
+    const SuiteCounts counts = host.suites.counts(kUtility, 13);
     EXPECT_EQ(counts.acquire_calls, 1);
     EXPECT_EQ(counts.acquired, 1);
     EXPECT_EQ(counts.release_calls, 1);
     EXPECT_EQ(counts.released, 1);
-    EXPECT_TRUE(host.all_suites_released());
+    EXPECT_TRUE(host.suites.all_released());
 }
 
 TEST(Host, RefusesWithheldUnknownAndOtherVersions) {
     Host host;
-    host.withhold_suite(kUtility, 13);
+    host.suites.withhold(kUtility, 13);
     CommandScope scope(host, nullptr, 0);
     struct Case {
         const char* name;
@@ -48,23 +48,23 @@ TEST(Host, RefusesWithheldUnknownAndOtherVersions) {
         const void* suite = &host; // must be overwritten with null
         EXPECT_EQ(acquire(host, c.name, c.version, &suite), kSuiteNotFound) << c.name;
         EXPECT_EQ(suite, nullptr) << c.name;
-        EXPECT_EQ(host.suite_counts(c.name, c.version).acquire_calls, 1) << c.name;
-        EXPECT_EQ(host.suite_counts(c.name, c.version).acquired, 0) << c.name;
+        EXPECT_EQ(host.suites.counts(c.name, c.version).acquire_calls, 1) << c.name;
+        EXPECT_EQ(host.suites.counts(c.name, c.version).acquired, 0) << c.name;
     }
-    EXPECT_TRUE(host.all_suites_released());
+    EXPECT_TRUE(host.suites.all_released());
 }
 
 TEST(Host, ReleasingWhatIsNotOutIsAnError) {
     Host host;
     CommandScope scope(host, nullptr, 0);
     EXPECT_EQ(host.basic_suite()->ReleaseSuite(kUtility, 13), kBadParameter);
-    EXPECT_EQ(host.suite_counts(kUtility, 13).release_calls, 1);
-    EXPECT_EQ(host.suite_counts(kUtility, 13).released, 0);
+    EXPECT_EQ(host.suites.counts(kUtility, 13).release_calls, 1);
+    EXPECT_EQ(host.suites.counts(kUtility, 13).released, 0);
 }
 
 TEST(Host, FailsTheNthCallOfOneFunction) {
     Host host;
-    host.fail_call("AcquireSuite", 2, 77);
+    host.calls.fail_call("AcquireSuite", 2, 77);
     CommandScope scope(host, nullptr, 0);
     const void* suite = nullptr;
     EXPECT_EQ(acquire(host, kUtility, 13, &suite), 0);
@@ -73,15 +73,15 @@ TEST(Host, FailsTheNthCallOfOneFunction) {
     EXPECT_EQ(suite, nullptr) << "a failure injected instead of the call hands out nothing";
     EXPECT_EQ(acquire(host, kUtility, 13, &suite), 0);
     EXPECT_EQ(host.basic_suite()->ReleaseSuite(kUtility, 13), 0);
-    const SuiteCounts counts = host.suite_counts(kUtility, 13);
+    const SuiteCounts counts = host.suites.counts(kUtility, 13);
     EXPECT_EQ(counts.acquire_calls, 3);
     EXPECT_EQ(counts.acquired, 2);
-    EXPECT_TRUE(host.all_suites_released());
+    EXPECT_TRUE(host.suites.all_released());
 }
 
 TEST(Host, FailsTheNthCallOfAnyFunction) {
     Host host;
-    host.fail_any_call(3, 5);
+    host.calls.fail_any_call(3, 5);
     CommandScope scope(host, nullptr, 0);
     const void* suite = nullptr;
     std::vector<int32_t> results;
@@ -91,30 +91,30 @@ TEST(Host, FailsTheNthCallOfAnyFunction) {
     results.push_back(acquire(host, kUtility, 13, &suite));            // 4
     results.push_back(host.basic_suite()->ReleaseSuite(kUtility, 13)); // 5
     EXPECT_EQ(results, (std::vector<int32_t>{0, 0, 5, 0, 0}));
-    EXPECT_EQ(host.total_calls(), 5);
-    EXPECT_EQ(host.call_count("AcquireSuite"), 3);
-    EXPECT_EQ(host.call_count("ReleaseSuite"), 2);
+    EXPECT_EQ(host.calls.total(), 5);
+    EXPECT_EQ(host.calls.count("AcquireSuite"), 3);
+    EXPECT_EQ(host.calls.count("ReleaseSuite"), 2);
 }
 
 TEST(Host, AFaultAfterTheWorkStillHandsTheSuiteOut) {
     Host host;
-    host.fail_call("AcquireSuite", 1, 9, FaultMode::kAfter);
+    host.calls.fail_call("AcquireSuite", 1, 9, FaultMode::kAfter);
     CommandScope scope(host, nullptr, 0);
     const void* suite = nullptr;
     EXPECT_EQ(acquire(host, kUtility, 13, &suite), 9);
     EXPECT_NE(suite, nullptr);
-    EXPECT_EQ(host.suite_counts(kUtility, 13).outstanding(), 1);
+    EXPECT_EQ(host.suites.counts(kUtility, 13).outstanding(), 1);
     EXPECT_EQ(host.basic_suite()->ReleaseSuite(kUtility, 13), 0);
 }
 
 TEST(Host, LogsEveryCallInOrder) {
     Host host;
-    host.fail_call("ReleaseSuite", 1, 3);
+    host.calls.fail_call("ReleaseSuite", 1, 3);
     CommandScope scope(host, nullptr, 0);
     const void* suite = nullptr;
     acquire(host, kUtility, 13, &suite);
     host.basic_suite()->ReleaseSuite(kUtility, 13);
-    const std::vector<CallRecord> log = host.call_log();
+    const std::vector<CallRecord> log = host.calls.log();
     ASSERT_EQ(log.size(), 2u);
     EXPECT_EQ(log[0].function, "AcquireSuite");
     EXPECT_EQ(log[0].detail, "AEGP Utility Suite 13");
@@ -124,15 +124,15 @@ TEST(Host, LogsEveryCallInOrder) {
     EXPECT_EQ(log[1].result, 3);
     EXPECT_TRUE(log[1].injected);
     // The failed release left the suite out.
-    EXPECT_FALSE(host.all_suites_released());
-    host.clear_log();
-    EXPECT_EQ(host.total_calls(), 0);
-    EXPECT_TRUE(host.call_log().empty());
+    EXPECT_FALSE(host.suites.all_released());
+    host.calls.clear();
+    EXPECT_EQ(host.calls.total(), 0);
+    EXPECT_TRUE(host.calls.log().empty());
 }
 
 TEST(Host, RegistersWithAegp) {
     Host host;
-    host.set_plugin_id(1234);
+    host.aegp.set_plugin_id(1234);
     CommandScope scope(host, nullptr, 0);
     const void* table = nullptr;
     ASSERT_EQ(acquire(host, kUtility, 13, &table), 0);
@@ -142,7 +142,7 @@ TEST(Host, RegistersWithAegp) {
     EXPECT_EQ(id, 1234);
     EXPECT_EQ(utility->AEGP_RegisterWithAEGP(nullptr, "Someone", nullptr),
               PF_Err_BAD_CALLBACK_PARAM);
-    EXPECT_EQ(host.aegp_registrations(), std::vector<std::string>{"Someone"});
+    EXPECT_EQ(host.aegp.registrations(), std::vector<std::string>{"Someone"});
     host.basic_suite()->ReleaseSuite(kUtility, 13);
 }
 
@@ -155,9 +155,9 @@ TEST(Host, BasicSuiteMemoryIsCounted) {
     std::memset(block, 1, 16);
     void* bigger = nullptr;
     ASSERT_EQ(host.basic_suite()->ReallocateBlock(block, 64, &bigger), 0);
-    EXPECT_EQ(host.blocks_outstanding(), 1);
+    EXPECT_EQ(host.ledger.blocks(), 1);
     EXPECT_EQ(host.basic_suite()->FreeBlock(bigger), 0);
-    EXPECT_EQ(host.blocks_outstanding(), 0);
+    EXPECT_EQ(host.ledger.blocks(), 0);
 }
 
 TEST(Host, CallsOutsideACommandFindNoHost) {
@@ -165,7 +165,7 @@ TEST(Host, CallsOutsideACommandFindNoHost) {
     const void* suite = nullptr;
     EXPECT_EQ(acquire(host, kUtility, 13, &suite), kBadParameter);
     EXPECT_EQ(suite, nullptr);
-    EXPECT_EQ(host.total_calls(), 0);
+    EXPECT_EQ(host.calls.total(), 0);
 }
 
 TEST(Host, EffectRefMustBeTheRunningCommand) {

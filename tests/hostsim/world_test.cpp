@@ -87,38 +87,43 @@ TEST(World, LayersAreProducedOncePerDepthAndDownsample) {
         ++produced;
         return produce(request);
     };
-    const int32_t id = host.add_layer(layer);
+    const int32_t id = host.layers.add(layer);
     EXPECT_EQ(id, 1);
-    EXPECT_EQ(host.layer_size(id), (std::pair<int32_t, int32_t>{9, 5}));
-    EXPECT_FALSE(host.layer_size(0).has_value());
+    EXPECT_EQ(host.layers.size(id), (std::pair<int32_t, int32_t>{9, 5}));
+    EXPECT_FALSE(host.layers.size(0).has_value());
 
     const LayerRequest half{8, {1, 2}, {1, 2}, 5, 3};
-    const auto pixels = host.layer_pixels(id, half);
+    const auto pixels = host.layers.pixels(id, half);
     ASSERT_NE(pixels, nullptr);
     EXPECT_EQ(pixels->width, 5);
     EXPECT_EQ(pixels->height, 3);
     // Pixel (x, y) at 1/2 samples the full-resolution pixel (2x, 2y).
     EXPECT_EQ(pixel_at(*pixels, 4, 2)[1], 8.0f / 255.0f);
     EXPECT_EQ(pixel_at(*pixels, 4, 2)[2], 4.0f / 255.0f);
-    EXPECT_EQ(host.layer_pixels(id, half), pixels);
+    // What is made once and shared is the world; pixels are copies of it.
+    const auto world = host.layers.world(id, half);
+    ASSERT_NE(world, nullptr);
+    EXPECT_EQ(host.layers.world(id, half), world);
+    EXPECT_EQ(world->world.rowbytes, 5 * 4 + kRowPadding);
+    EXPECT_EQ(host.layers.pixels(id, half)->bytes, pixels->bytes);
     EXPECT_EQ(produced, 1);
-    host.layer_pixels(id, LayerRequest{16, {1, 2}, {1, 2}, 5, 3});
+    host.layers.pixels(id, LayerRequest{16, {1, 2}, {1, 2}, 5, 3});
     EXPECT_EQ(produced, 2);
 
     // Ready pixels are used as given.
-    host.supply_layer_pixels(id, {1, 1}, {1, 1},
-                             make_layer_pixels(32, 9, 5, [](int32_t, int32_t) -> Argb {
-                                 return {0.5f, 0.5f, 0.5f, 0.5f};
-                             }));
-    EXPECT_EQ(pixel_at(*host.layer_pixels(id, LayerRequest{32, {1, 1}, {1, 1}, 9, 5}), 0, 0)[0],
+    host.layers.supply(id, {1, 1}, {1, 1},
+                       make_layer_pixels(32, 9, 5, [](int32_t, int32_t) -> Argb {
+                           return {0.5f, 0.5f, 0.5f, 0.5f};
+                       }));
+    EXPECT_EQ(pixel_at(*host.layers.pixels(id, LayerRequest{32, {1, 1}, {1, 1}, 9, 5}), 0, 0)[0],
               0.5f);
     EXPECT_EQ(produced, 2);
     const auto clear = [](int32_t, int32_t) -> Argb { return {}; };
-    EXPECT_THROW(host.supply_layer_pixels(id, {1, 2}, {1, 2}, make_layer_pixels(8, 9, 5, clear)),
+    EXPECT_THROW(host.layers.supply(id, {1, 2}, {1, 2}, make_layer_pixels(8, 9, 5, clear)),
                  std::invalid_argument)
         << "the wrong size for 1/2";
-    EXPECT_THROW(host.add_layer(pattern_layer(30001, 5, {})), std::invalid_argument);
-    EXPECT_THROW(host.add_layer(pattern_layer(0, 5, {})), std::invalid_argument);
+    EXPECT_THROW(host.layers.add(pattern_layer(30001, 5, {})), std::invalid_argument);
+    EXPECT_THROW(host.layers.add(pattern_layer(0, 5, {})), std::invalid_argument);
 }
 
 } // namespace

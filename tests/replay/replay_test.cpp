@@ -308,9 +308,9 @@ TEST(ReplayFrames, ABundleRendersTheFramesItWasCapturedFrom) {
         {
             Session original;
             hostsim::Instance& instance = original.instance;
-            const int32_t first = original.host.add_layer(word(150, 60, 3, {1, 1, 0.8f, 0.3f}));
-            const int32_t second = original.host.add_layer(word(170, 70, 5, {0.6f, 0.1f, 1, 1}));
-            const int32_t third = original.host.add_layer(word(120, 50, 2, {1, 0.2f, 1, 0.2f}));
+            const int32_t first = original.host.layers.add(word(150, 60, 3, {1, 1, 0.8f, 0.3f}));
+            const int32_t second = original.host.layers.add(word(170, 70, 5, {0.6f, 0.1f, 1, 1}));
+            const int32_t third = original.host.layers.add(word(120, 50, 2, {1, 0.2f, 1, 0.2f}));
             instance.set_value("Source 1", first);
             // The second slot changes its layer at 1.5 s: layer ids in keys.
             instance.set_keyframes("Source 2", {{0.0, number(second)}, {1.5, number(third)}});
@@ -332,7 +332,7 @@ TEST(ReplayFrames, ABundleRendersTheFramesItWasCapturedFrom) {
         EXPECT_EQ(replay.layers.size(), 3u) << name;
         Session again;
         // A layer the bundle does not know comes first: the bundle's ids move.
-        again.host.add_layer(word(10, 10, 1, {1, 1, 1, 1}));
+        again.host.layers.add(word(10, 10, 1, {1, 1, 1, 1}));
         hostsim::apply_replay(again.host, again.instance, replay);
         ASSERT_EQ(replay.frames, frames);
         for (std::size_t i = 0; i < frames.size(); ++i) {
