@@ -81,20 +81,20 @@ class CoreFrame : public EffectTest {
         // A source's key is its layer id.
         const auto checkout = [&](int32_t position, int32_t) {
             const int32_t id = layers[static_cast<size_t>(position)];
-            const auto size = host.layer_size(id).value();
+            const auto size = host.layers.size(id).value();
             hostsim::LayerRequest sized = pixels_request;
             sized.width = hostsim::downsampled(size.first, frame.downsample_x);
             sized.height = hostsim::downsampled(size.second, frame.downsample_y);
             return SourceRef{id, size.first, size.second, {0, 0, sized.width, sized.height}};
         };
-        const FramePlan plan = plan_frame(settings, request, {read, checkout});
+        const FramePlan plan = plan_frame(settings, request, PlanHost{read, checkout});
 
         const auto sources = [&](const SourceRef& source, PixelsUse use) {
             hostsim::LayerRequest sized = pixels_request;
             sized.width = source.rect.right;
             sized.height = source.rect.bottom;
             const std::shared_ptr<const hostsim::LayerPixels> pixels =
-                host.layer_pixels(source.key, sized);
+                host.layers.pixels(source.key, sized);
             const PixelDepth depth = frame.depth == 8    ? PixelDepth::k8
                                      : frame.depth == 16 ? PixelDepth::k16
                                                          : PixelDepth::k32;
