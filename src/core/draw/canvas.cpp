@@ -3,6 +3,7 @@
 #include "common/limits.h"
 #include "draw/float_math.h"
 #include "draw/mask_sampler.h"
+#include "draw/prefetch.h"
 #include "draw/raster_walk.h"
 #include "frame/settings.h"
 #include "source/source_mask.h"
@@ -40,9 +41,9 @@ void prefetch_footprint(const Canvas& canvas, const Footprint& fp) {
         const PremultipliedPixel* row =
             canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
         for (int32_t j = fp.cols.first; j <= fp.cols.last; j += 4) {
-            __builtin_prefetch(row + j, 1);
+            raster::prefetch_for_write(row + j);
         }
-        __builtin_prefetch(row + fp.cols.last, 1);
+        raster::prefetch_for_write(row + fp.cols.last);
     }
 }
 
