@@ -224,9 +224,10 @@ TEST(Particles, MatchDefinitionEverywhere) {
             std::vector<Particle> particles;
             for (uint32_t n = 0; n < 60; ++n) {
                 const uint32_t b = trial * 1000u + n * 8u;
-                particles.push_back({rand01(b) * 72.0f - 4.0f, rand01(b + 1) * 56.0f - 4.0f,
-                                     rand01(b + 2) * 9.0f - 0.5f, rand01(b + 3) * 1.7f - 0.2f,
-                                     rand01(b + 4) * 2.0f - 0.5f, rand01(b + 5), rand01(b + 6)});
+                particles.push_back(
+                    {rand01(b) * 72.0f - 4.0f, rand01(b + 1) * 56.0f - 4.0f,
+                     rand01(b + 2) * 9.0f - 0.5f, rand01(b + 3) * 1.7f - 0.2f,
+                     Rgb{rand01(b + 4) * 2.0f - 0.5f, rand01(b + 5), rand01(b + 6)}});
             }
             const float s = 0.75f + static_cast<float>(trial % 4) * 1.3f;
             Canvas got = seeded_canvas(kW, kH, trial);
@@ -268,8 +269,8 @@ TEST(DotCoverage, CircleAgreesWithSupersampledDisc) {
     const float cases[][3] = {{2.3f, 12.37f, 11.81f}, {5.7f, 15.5f, 15.0f}, {9.1f, 16.03f, 16.9f}};
     for (const auto& c : cases) {
         const float radius = c[0];
-        const double x = c[1];
-        const double y = c[2];
+        const double x = static_cast<double>(c[1]);
+        const double y = static_cast<double>(c[2]);
         const double r2 = static_cast<double>(radius) * static_cast<double>(radius);
         Canvas canvas = blank(32, 32);
         draw_dot(canvas, DotShape::kCircle, 1.0f, c[1], c[2], radius, 0.0f, 1.0f, kWhite);
@@ -396,7 +397,7 @@ TEST(DotFootprint, NonFiniteDotsAndParticlesDrawNothing) {
         if (!std::isfinite(row.x) || !std::isfinite(row.y) || !std::isfinite(row.radius) ||
             !std::isfinite(row.opacity)) {
             Canvas canvas = blank(10, 10);
-            const Particle particle{row.x, row.y, row.radius, row.opacity, 1.0f, 1.0f, 1.0f};
+            const Particle particle{row.x, row.y, row.radius, row.opacity, Rgb{1.0f, 1.0f, 1.0f}};
             draw_particles(std::span<const Particle>(&particle, 1), 10, 10, 0.75f, canvas);
             EXPECT_TRUE(test::all_transparent(canvas)) << "particle row " << index;
         }
@@ -596,7 +597,7 @@ TEST(SolidFill, PollsEverySixtyFourRowsAndCancels) {
 TEST(Particles, AccumulateByTheOverOperator) {
     for_each_form([&](const DrawKernels& kernels) {
         Canvas canvas = blank(9, 9);
-        const Particle particle{4.5f, 4.5f, 2.0f, 0.5f, 1.0f, 0.0f, 0.0f};
+        const Particle particle{4.5f, 4.5f, 2.0f, 0.5f, Rgb{1.0f, 0.0f, 0.0f}};
         const std::vector<Particle> two{particle, particle};
         draw_particles(two, 9, 9, 0.75f, canvas, kernels);
         const PremultipliedPixel& p = pixel(canvas, 4, 4);
@@ -608,7 +609,7 @@ TEST(Particles, AccumulateByTheOverOperator) {
         Canvas over = blank(9, 9);
         draw_dot(over, DotShape::kCircle, 0.75f, 4.5f, 4.5f, 3.0f, 0.0f, 1.0f, Rgb{0, 0, 1},
                  kernels);
-        const Particle green{4.5f, 4.5f, 2.0f, 0.25f, 0.0f, 1.0f, 0.0f};
+        const Particle green{4.5f, 4.5f, 2.0f, 0.25f, Rgb{0.0f, 1.0f, 0.0f}};
         draw_particles(std::span<const Particle>(&green, 1), 9, 9, 0.75f, over, kernels);
         EXPECT_FLOAT_EQ(pixel(over, 4, 4).alpha, 1.0f);
         EXPECT_FLOAT_EQ(pixel(over, 4, 4).green, 0.25f);
@@ -617,10 +618,10 @@ TEST(Particles, AccumulateByTheOverOperator) {
 }
 
 TEST(Particles, TinyOrInvisibleParticlesAreSkipped) {
-    const Particle skipped[] = {{4.5f, 4.5f, 0.01f, 1.0f, 1, 1, 1},
-                                {4.5f, 4.5f, -2.0f, 1.0f, 1, 1, 1},
-                                {4.5f, 4.5f, 2.0f, 0.0f, 1, 1, 1},
-                                {4.5f, 4.5f, 2.0f, -0.5f, 1, 1, 1}};
+    const Particle skipped[] = {{4.5f, 4.5f, 0.01f, 1.0f, kWhite},
+                                {4.5f, 4.5f, -2.0f, 1.0f, kWhite},
+                                {4.5f, 4.5f, 2.0f, 0.0f, kWhite},
+                                {4.5f, 4.5f, 2.0f, -0.5f, kWhite}};
     for (const Particle& particle : skipped) {
         Canvas canvas = blank(9, 9);
         draw_particles(std::span<const Particle>(&particle, 1), 9, 9, 0.75f, canvas);
@@ -629,7 +630,7 @@ TEST(Particles, TinyOrInvisibleParticlesAreSkipped) {
     // Opacity above 1 saturates at full coverage; softness has its floor, so
     // the pixel one radius away is at half the ramp.
     Canvas canvas = blank(9, 9);
-    const Particle strong{4.5f, 4.5f, 1.0f, 1.5f, 1, 1, 1};
+    const Particle strong{4.5f, 4.5f, 1.0f, 1.5f, kWhite};
     draw_particles(std::span<const Particle>(&strong, 1), 9, 9, 0.0f, canvas);
     EXPECT_EQ(pixel(canvas, 4, 4).alpha, 1.0f);
     EXPECT_EQ(pixel(canvas, 5, 4).alpha, 0.75f);
