@@ -27,5 +27,16 @@ TEST(DrawForms, PortableAlwaysThereAndTheHighestIsTheDefault) {
     EXPECT_EQ(draw_kernels(static_cast<DrawLevel>(7)), nullptr);
 }
 
+// POINTILLO_PORTABLE_ONLY builds the portable form and nothing else, so
+// that build's tests and frames are the portable form's.
+TEST(DrawForms, PortableOnlyBuildHasNoOtherForm) {
+    if (!POINTILLO_TEST_PORTABLE_ONLY) {
+        GTEST_SKIP() << "this build has every form its compiler can build";
+    }
+    EXPECT_EQ(draw_kernels(DrawLevel::kSse2), nullptr);
+    EXPECT_EQ(draw_kernels(DrawLevel::kAvx2), nullptr);
+    EXPECT_EQ(&draw_kernels(), draw_kernels(DrawLevel::kPortable));
+}
+
 } // namespace
 } // namespace pointillo

@@ -6,16 +6,14 @@
 namespace pointillo {
 namespace {
 
+#if POINTILLO_DRAW_AVX2
 // Whether the processor runs AVX2 and the system saves its registers.
 bool processor_runs_avx2() {
-#if POINTILLO_DRAW_AVX2
-    // The features may be asked before the run time's own initialiser.
+    // The features may be asked before the run time's own initialiser ran.
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
-#else
-    return false;
-#endif
 }
+#endif
 
 struct Tables {
     DrawKernels portable;
