@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test: formatting, the native suite, the suite under
+# Builds and runs every test: formatting, the native suite, the portable
+# drawing form alone (its tests and frames), the suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, a short fuzz run of the scene reader, and the Windows
 # module (cross-built, checked, its tests run under Wine, and its frames
@@ -20,6 +21,9 @@ stage "native build and tests (release)"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
+
+stage "portable drawing form alone (Clang): drawing tests, frames equal to the release build's"
+POINTILLO_SIMD_BUILD=build/release bash scripts/check-portable.sh
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan-ubsan >/dev/null
