@@ -6,16 +6,20 @@
 // SSE2 table). Code that draws calls through the table and never asks which
 // form it holds.
 //
-// A form's file builds the dot, masked-dot and particle walks of
-// raster_walk.h and the small-piece walk of plain_piece.h from a type local to
-// it that provides:
+// A form's file describes its form as a type local to it, which
+// install_form() below turns into a table: the dot, masked-dot and particle
+// walks of raster_walk.h and the small-piece walk of plain_piece.h built on
+// its row kernels, and its row functions. The type provides:
 //   RowKernel<M, Hole>(g)(out, j0, count, dy, dy2)
 //       coverage of columns j0 .. j0 + count - 1 of one row; may write up to
 //       three more entries (to a multiple of 4);
 //   paint_max_row, paint_over_row
 //       a row of coverage painted by maximum, or composited over;
 //   push_run, ramp_coverage<M>, paint_pixel, paint_solid_run
-//       the gathering, coverage and painting of a small piece's ramp.
+//       the gathering, coverage and painting of a small piece's ramp;
+//   fill_row, convert_row_8, convert_row_16, write_out, clear_out,
+//   finish_writes
+//       the table's row functions of the same names.
 // The walks are entries of the table, not the row kernels: one indirect call
 // per dot, particle or piece, and the kernels inlined into their walks.
 
@@ -87,11 +91,17 @@ template <class Form> struct Walks {
     }
 };
 
-template <class Form> void install_walks(DrawKernels& kernels) {
+template <class Form> void install_form(DrawKernels& kernels) {
     kernels.dot = &Walks<Form>::dot;
     kernels.masked_dot = &Walks<Form>::masked_dot;
     kernels.particle = &Walks<Form>::particle;
     kernels.plain_piece = &draw_plain_piece<Form>;
+    kernels.fill_row = &Form::fill_row;
+    kernels.convert_row_8 = &Form::convert_row_8;
+    kernels.convert_row_16 = &Form::convert_row_16;
+    kernels.write_out = &Form::write_out;
+    kernels.clear_out = &Form::clear_out;
+    kernels.finish_writes = &Form::finish_writes;
 }
 
 // Each form's file fills in the entries it has; a build without a form has

@@ -83,55 +83,50 @@ struct Portable {
             combine_max(run[k], opacity, color);
         }
     }
+
+    static void fill_row(PremultipliedPixel* out, const uint16_t* coverage, const Rgb* colors,
+                         Rgb uniform, int32_t count) {
+        for (int32_t k = 0; k < count; ++k) {
+            const float a = static_cast<float>(coverage[k]) / 65535.0f;
+            const Rgb color = colors != nullptr ? colors[k] : uniform;
+            out[k] = {a, a * color.red, a * color.green, a * color.blue};
+        }
+    }
+
+    static void convert_row_8(const PremultipliedPixel* in, std::byte* out, int32_t count) {
+        for (int32_t k = 0; k < count; ++k) {
+            const uint8_t px[4] = {to_8(in[k].alpha), to_8(in[k].red), to_8(in[k].green),
+                                   to_8(in[k].blue)};
+            std::memcpy(out + 4 * k, px, sizeof(px));
+        }
+    }
+
+    static void convert_row_16(const PremultipliedPixel* in, std::byte* out, int32_t count) {
+        for (int32_t k = 0; k < count; ++k) {
+            const uint16_t px[4] = {to_16(in[k].alpha), to_16(in[k].red), to_16(in[k].green),
+                                    to_16(in[k].blue)};
+            std::memcpy(out + 8 * k, px, sizeof(px));
+        }
+    }
+
+    static void write_out(PremultipliedPixel* tile_row, PremultipliedPixel* canvas_row,
+                          int32_t count) {
+        std::memcpy(canvas_row, tile_row, static_cast<size_t>(count) * sizeof(PremultipliedPixel));
+        std::fill_n(tile_row, count, PremultipliedPixel{});
+    }
+
+    static void clear_out(PremultipliedPixel* canvas_row, int32_t count) {
+        std::fill_n(canvas_row, count, PremultipliedPixel{});
+    }
+
+    // Plain stores are visible to the next reader as they are.
+    static void finish_writes() {}
 };
-
-void fill_row(PremultipliedPixel* out, const uint16_t* coverage, const Rgb* colors, Rgb uniform,
-              int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-        const float a = static_cast<float>(coverage[k]) / 65535.0f;
-        const Rgb color = colors != nullptr ? colors[k] : uniform;
-        out[k] = {a, a * color.red, a * color.green, a * color.blue};
-    }
-}
-
-void convert_row_8(const PremultipliedPixel* in, std::byte* out, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-        const uint8_t px[4] = {to_8(in[k].alpha), to_8(in[k].red), to_8(in[k].green),
-                               to_8(in[k].blue)};
-        std::memcpy(out + 4 * k, px, sizeof(px));
-    }
-}
-
-void convert_row_16(const PremultipliedPixel* in, std::byte* out, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-        const uint16_t px[4] = {to_16(in[k].alpha), to_16(in[k].red), to_16(in[k].green),
-                                to_16(in[k].blue)};
-        std::memcpy(out + 8 * k, px, sizeof(px));
-    }
-}
-
-void write_out(PremultipliedPixel* tile_row, PremultipliedPixel* canvas_row, int32_t count) {
-    std::memcpy(canvas_row, tile_row, static_cast<size_t>(count) * sizeof(PremultipliedPixel));
-    std::fill_n(tile_row, count, PremultipliedPixel{});
-}
-
-void clear_out(PremultipliedPixel* canvas_row, int32_t count) {
-    std::fill_n(canvas_row, count, PremultipliedPixel{});
-}
-
-// Plain stores are visible to the next reader as they are.
-void finish_writes() {}
 
 } // namespace
 
 void install_portable(DrawKernels& kernels) {
-    install_walks<Portable>(kernels);
-    kernels.fill_row = &fill_row;
-    kernels.convert_row_8 = &convert_row_8;
-    kernels.convert_row_16 = &convert_row_16;
-    kernels.write_out = &write_out;
-    kernels.clear_out = &clear_out;
-    kernels.finish_writes = &finish_writes;
+    install_form<Portable>(kernels);
 }
 
 } // namespace pointillo::raster

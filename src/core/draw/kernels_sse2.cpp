@@ -226,129 +226,122 @@ struct Sse2 {
             max_pixel(&run[k].alpha, c4, color4);
         }
     }
-};
 
-void fill_row(PremultipliedPixel* out, const uint16_t* coverage, const Rgb* colors, Rgb uniform,
-              int32_t count) {
-    const __m128 full = _mm_set1_ps(65535.0f);
-    const __m128 uniform4 = color_lanes(uniform);
-    int32_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coverage + k));
-        const __m128 a4 =
-            _mm_div_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128())), full);
-        const __m128 as[4] = {_mm_shuffle_ps(a4, a4, 0x00), _mm_shuffle_ps(a4, a4, 0x55),
-                              _mm_shuffle_ps(a4, a4, 0xAA), _mm_shuffle_ps(a4, a4, 0xFF)};
-        for (int l = 0; l < 4; ++l) {
-            const __m128 color4 = colors != nullptr ? color_lanes(colors[k + l]) : uniform4;
-            _mm_storeu_ps(&out[k + l].alpha, _mm_mul_ps(as[l], color4));
+    static void fill_row(PremultipliedPixel* out, const uint16_t* coverage, const Rgb* colors,
+                         Rgb uniform, int32_t count) {
+        const __m128 full = _mm_set1_ps(65535.0f);
+        const __m128 uniform4 = color_lanes(uniform);
+        int32_t k = 0;
+        for (; k + 4 <= count; k += 4) {
+            const __m128i words = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coverage + k));
+            const __m128 a4 =
+                _mm_div_ps(_mm_cvtepi32_ps(_mm_unpacklo_epi16(words, _mm_setzero_si128())), full);
+            const __m128 as[4] = {_mm_shuffle_ps(a4, a4, 0x00), _mm_shuffle_ps(a4, a4, 0x55),
+                                  _mm_shuffle_ps(a4, a4, 0xAA), _mm_shuffle_ps(a4, a4, 0xFF)};
+            for (int l = 0; l < 4; ++l) {
+                const __m128 color4 = colors != nullptr ? color_lanes(colors[k + l]) : uniform4;
+                _mm_storeu_ps(&out[k + l].alpha, _mm_mul_ps(as[l], color4));
+            }
+        }
+        for (; k < count; ++k) {
+            const float a = static_cast<float>(coverage[k]) / 65535.0f;
+            const Rgb color = colors != nullptr ? colors[k] : uniform;
+            out[k] = {a, a * color.red, a * color.green, a * color.blue};
         }
     }
-    for (; k < count; ++k) {
-        const float a = static_cast<float>(coverage[k]) / 65535.0f;
-        const Rgb color = colors != nullptr ? colors[k] : uniform;
-        out[k] = {a, a * color.red, a * color.green, a * color.blue};
-    }
-}
 
-void convert_row_8(const PremultipliedPixel* in, std::byte* out, int32_t count) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 scale = _mm_set1_ps(255.0f);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const auto quantise = [&](const PremultipliedPixel& p) {
-        const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.alpha), zero), one);
-        return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
-    };
-    int32_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        // 0..255 fits both packs without saturating.
-        const __m128i lo = _mm_packs_epi32(quantise(in[k]), quantise(in[k + 1]));
-        const __m128i hi = _mm_packs_epi32(quantise(in[k + 2]), quantise(in[k + 3]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k), _mm_packus_epi16(lo, hi));
+    static void convert_row_8(const PremultipliedPixel* in, std::byte* out, int32_t count) {
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 scale = _mm_set1_ps(255.0f);
+        const __m128 half = _mm_set1_ps(0.5f);
+        const auto quantise = [&](const PremultipliedPixel& p) {
+            const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.alpha), zero), one);
+            return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half));
+        };
+        int32_t k = 0;
+        for (; k + 4 <= count; k += 4) {
+            // 0..255 fits both packs without saturating.
+            const __m128i lo = _mm_packs_epi32(quantise(in[k]), quantise(in[k + 1]));
+            const __m128i hi = _mm_packs_epi32(quantise(in[k + 2]), quantise(in[k + 3]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * k), _mm_packus_epi16(lo, hi));
+        }
+        for (; k < count; ++k) {
+            const uint8_t px[4] = {to_8(in[k].alpha), to_8(in[k].red), to_8(in[k].green),
+                                   to_8(in[k].blue)};
+            std::memcpy(out + 4 * k, px, sizeof(px));
+        }
     }
-    for (; k < count; ++k) {
-        const uint8_t px[4] = {to_8(in[k].alpha), to_8(in[k].red), to_8(in[k].green),
-                               to_8(in[k].blue)};
-        std::memcpy(out + 4 * k, px, sizeof(px));
-    }
-}
 
-void convert_row_16(const PremultipliedPixel* in, std::byte* out, int32_t count) {
-    const __m128 zero = _mm_setzero_ps();
-    const __m128 one = _mm_set1_ps(1.0f);
-    const __m128 scale = _mm_set1_ps(32768.0f);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128i bias = _mm_set1_epi32(32768);
-    const __m128i flip = _mm_set1_epi16(static_cast<int16_t>(0x8000));
-    // 0..32768 does not fit a signed 16-bit pack: pack q - 32768 and add
-    // 32768 back per 16-bit lane (an xor of the top bit).
-    const auto quantise = [&](const PremultipliedPixel& p) {
-        const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.alpha), zero), one);
-        return _mm_sub_epi32(_mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half)), bias);
-    };
-    int32_t k = 0;
-    for (; k + 2 <= count; k += 2) {
-        const __m128i packed = _mm_packs_epi32(quantise(in[k]), quantise(in[k + 1]));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), _mm_xor_si128(packed, flip));
+    static void convert_row_16(const PremultipliedPixel* in, std::byte* out, int32_t count) {
+        const __m128 zero = _mm_setzero_ps();
+        const __m128 one = _mm_set1_ps(1.0f);
+        const __m128 scale = _mm_set1_ps(32768.0f);
+        const __m128 half = _mm_set1_ps(0.5f);
+        const __m128i bias = _mm_set1_epi32(32768);
+        const __m128i flip = _mm_set1_epi16(static_cast<int16_t>(0x8000));
+        // 0..32768 does not fit a signed 16-bit pack: pack q - 32768 and add
+        // 32768 back per 16-bit lane (an xor of the top bit).
+        const auto quantise = [&](const PremultipliedPixel& p) {
+            const __m128 v = _mm_min_ps(_mm_max_ps(_mm_loadu_ps(&p.alpha), zero), one);
+            return _mm_sub_epi32(_mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(v, scale), half)), bias);
+        };
+        int32_t k = 0;
+        for (; k + 2 <= count; k += 2) {
+            const __m128i packed = _mm_packs_epi32(quantise(in[k]), quantise(in[k + 1]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * k), _mm_xor_si128(packed, flip));
+        }
+        for (; k < count; ++k) {
+            const uint16_t px[4] = {to_16(in[k].alpha), to_16(in[k].red), to_16(in[k].green),
+                                    to_16(in[k].blue)};
+            std::memcpy(out + 8 * k, px, sizeof(px));
+        }
     }
-    for (; k < count; ++k) {
-        const uint16_t px[4] = {to_16(in[k].alpha), to_16(in[k].red), to_16(in[k].green),
-                                to_16(in[k].blue)};
-        std::memcpy(out + 8 * k, px, sizeof(px));
-    }
-}
 
-static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 16, "streaming stores need 16-byte pixels");
+    static_assert(__STDCPP_DEFAULT_NEW_ALIGNMENT__ >= 16, "streaming stores need 16-byte pixels");
 
-// The canvas is written once and not read again while a frame is drawn, so
-// its lines bypass the cache.
-void write_out(PremultipliedPixel* tile_row, PremultipliedPixel* canvas_row, int32_t count) {
-    float* from = &tile_row[0].alpha;
-    float* to = &canvas_row[0].alpha;
-    const __m128 zero = _mm_setzero_ps();
-    int32_t k = 0;
-    for (; k + 4 <= count; k += 4) {
-        const __m128 a = _mm_load_ps(from + 4 * k);
-        const __m128 b = _mm_load_ps(from + 4 * k + 4);
-        const __m128 c = _mm_load_ps(from + 4 * k + 8);
-        const __m128 d = _mm_load_ps(from + 4 * k + 12);
-        _mm_stream_ps(to + 4 * k, a);
-        _mm_stream_ps(to + 4 * k + 4, b);
-        _mm_stream_ps(to + 4 * k + 8, c);
-        _mm_stream_ps(to + 4 * k + 12, d);
-        _mm_store_ps(from + 4 * k, zero);
-        _mm_store_ps(from + 4 * k + 4, zero);
-        _mm_store_ps(from + 4 * k + 8, zero);
-        _mm_store_ps(from + 4 * k + 12, zero);
+    // The canvas is written once and not read again while a frame is drawn, so
+    // its lines bypass the cache.
+    static void write_out(PremultipliedPixel* tile_row, PremultipliedPixel* canvas_row,
+                          int32_t count) {
+        float* from = &tile_row[0].alpha;
+        float* to = &canvas_row[0].alpha;
+        const __m128 zero = _mm_setzero_ps();
+        int32_t k = 0;
+        for (; k + 4 <= count; k += 4) {
+            const __m128 a = _mm_load_ps(from + 4 * k);
+            const __m128 b = _mm_load_ps(from + 4 * k + 4);
+            const __m128 c = _mm_load_ps(from + 4 * k + 8);
+            const __m128 d = _mm_load_ps(from + 4 * k + 12);
+            _mm_stream_ps(to + 4 * k, a);
+            _mm_stream_ps(to + 4 * k + 4, b);
+            _mm_stream_ps(to + 4 * k + 8, c);
+            _mm_stream_ps(to + 4 * k + 12, d);
+            _mm_store_ps(from + 4 * k, zero);
+            _mm_store_ps(from + 4 * k + 4, zero);
+            _mm_store_ps(from + 4 * k + 8, zero);
+            _mm_store_ps(from + 4 * k + 12, zero);
+        }
+        for (; k < count; ++k) {
+            _mm_stream_ps(to + 4 * k, _mm_load_ps(from + 4 * k));
+            _mm_store_ps(from + 4 * k, zero);
+        }
     }
-    for (; k < count; ++k) {
-        _mm_stream_ps(to + 4 * k, _mm_load_ps(from + 4 * k));
-        _mm_store_ps(from + 4 * k, zero);
-    }
-}
 
-void clear_out(PremultipliedPixel* canvas_row, int32_t count) {
-    for (int32_t k = 0; k < count; ++k) {
-        _mm_stream_ps(&canvas_row[k].alpha, _mm_setzero_ps());
+    static void clear_out(PremultipliedPixel* canvas_row, int32_t count) {
+        for (int32_t k = 0; k < count; ++k) {
+            _mm_stream_ps(&canvas_row[k].alpha, _mm_setzero_ps());
+        }
     }
-}
 
-// The streaming stores must be visible before anyone reads the canvas.
-void finish_writes() {
-    _mm_sfence();
-}
+    // The streaming stores must be visible before anyone reads the canvas.
+    static void finish_writes() { _mm_sfence(); }
+};
 
 } // namespace
 
 void install_sse2(DrawKernels& kernels) {
-    install_walks<Sse2>(kernels);
-    kernels.fill_row = &fill_row;
-    kernels.convert_row_8 = &convert_row_8;
-    kernels.convert_row_16 = &convert_row_16;
-    kernels.write_out = &write_out;
-    kernels.clear_out = &clear_out;
-    kernels.finish_writes = &finish_writes;
+    install_form<Sse2>(kernels);
 }
 
 } // namespace pointillo::raster
