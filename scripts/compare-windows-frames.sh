@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
 # Renders the same frames with the Linux build and, under Wine, with the
 # cross-built Windows one (pointillo-replay.exe loading Pointillo.aex), and
-# compares them byte for byte. The frames come from replay bundles that the
-# Linux renderer exports (`pointillo render --export-replay`): the demo scene
-# and the demo with additional particles, at 8, 16 and 32 bits, and the
-# particles at half resolution; each a hold, the break-apart, mid-transition,
-# the settle, the next hold and the second transition.
+# compares them byte for byte. The frames come from the replay bundles of
+# scripts/frame-bundles.sh, which the Linux renderer exports.
 #
 # Usage: scripts/compare-windows-frames.sh
 #   POINTILLO_LINUX_BUILD  the Linux build to use (default build/win-lin, a
@@ -14,13 +11,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/wine-env.sh
+source scripts/frame-bundles.sh
 
 jobs=${JOBS:-$(nproc)}
 linux_build=${POINTILLO_LINUX_BUILD:-build/win-lin}
 windows_build=build/windows
 work="$PWD/build/windows-frames"
-frames=12,30,36,42,54,66,102
-particles=tests/replay/particles_scene.json
 
 if [[ ! -f "$linux_build/CMakeCache.txt" ]]; then
     cmake -S . -B "$linux_build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -30,33 +26,20 @@ cmake --build "$linux_build" --target pointillo pointillo_module pointillo-repla
 cmake --build "$windows_build" --target pointillo_module pointillo-replay -j "$jobs"
 
 rm -rf "$work"
-export_bundle() { # NAME [SCENE] OPTIONS...
-    local name=$1
-    shift
-    "$linux_build/pointillo" render "$@" --frames 0-102 --export-replay "$work/bundles/$name" \
-        >/dev/null
-}
-for depth in 8 16 32; do
-    export_bundle "demo-$depth" --depth "$depth"
-    export_bundle "particles-$depth" "$particles" --depth "$depth"
-done
-export_bundle "particles-half-16" "$particles" --depth 16 --downsample 2
+export_bundles "$linux_build/pointillo" "$work/bundles"
 
 wine_start
 trap wine_stop EXIT
 
-status=0
-for bundle in "$work"/bundles/*/; do
-    name=$(basename "$bundle")
-    echo "== $name"
-    "$linux_build/pointillo-replay" --frames "$frames" "$bundle" "$work/linux/$name"
+render_linux() {
+    "$linux_build/pointillo-replay" --frames "$bundle_frames" "$1" "$2"
+}
+render_windows() {
     # Wine sees the file system as drive Z:.
-    "$WINE" "$windows_build/pointillo-replay.exe" --frames "$frames" "Z:$bundle" \
-        "Z:$work/windows/$name"
-    "$linux_build/pointillo-replay" --compare "$work/linux/$name" "$work/windows/$name" ||
-        status=1
-done
-if ((status)); then
+    "$WINE" "$windows_build/pointillo-replay.exe" --frames "$bundle_frames" "Z:$1" "Z:$2"
+}
+if ! compare_bundles "$work" linux render_linux windows render_windows \
+    "$linux_build/pointillo-replay"; then
     echo "compare-windows-frames: the Windows build's frames differ from the Linux build's" \
         "(bundles and frames kept in $work)" >&2
     exit 1

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: formatting, the native suite, the render farm
-# script on a one-node Slurm cluster, the suite under
+# script on a one-node Slurm cluster, the portable drawing form alone (its
+# tests and frames), the suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, a short fuzz run of the scene reader, and the Windows
 # module (cross-built, checked, its tests run under Wine, and its frames
@@ -24,6 +25,9 @@ ctest --preset release -j "$jobs"
 
 stage "render farm on a one-node Slurm cluster"
 POINTILLO_BUILD=build/release bash scripts/test-farm-slurm.sh
+
+stage "portable drawing form alone (Clang): drawing tests, frames equal to the release build's"
+POINTILLO_SIMD_BUILD=build/release bash scripts/check-portable.sh
 
 stage "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan-ubsan >/dev/null

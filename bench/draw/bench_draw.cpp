@@ -12,8 +12,8 @@
 #include "common/hash.h"
 #include "draw/canvas.h"
 #include "draw/dot_batch.h"
+#include "draw/kernels.h"
 #include "draw/morph.h"
-#include "draw/plain_piece.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
@@ -63,20 +63,25 @@ void BM_clear_1080p(benchmark::State& state) {
     state.counters["pixels"] = kWidth * kHeight;
 }
 
-// `baseline`: the short path for small dots without AVX2, as on processors
-// that lack it.
-void BM_dots(benchmark::State& state, uint32_t count, float radius, bool baseline) {
+// In the best drawing form, or in the one of `level` (as on processors, or
+// with compilers, that have nothing better).
+void BM_dots(benchmark::State& state, uint32_t count, float radius, const DrawLevel* level) {
+    const DrawKernels* kernels = level != nullptr ? draw_kernels(*level) : &draw_kernels();
+    if (kernels == nullptr) {
+        state.SkipWithError("this build or processor has no such drawing form");
+        return;
+    }
     const std::vector<DotDraw> dots = standard_dots(count, radius);
-    raster::force_baseline_drawing(baseline);
     Canvas canvas;
     for (auto _ : state) {
-        render_dots(canvas, kWidth, kHeight, kStandardStyle, dots);
+        render_dots(canvas, kWidth, kHeight, kStandardStyle, dots, *kernels);
         benchmark::DoNotOptimize(canvas.pixels.data());
         benchmark::ClobberMemory();
     }
-    raster::force_baseline_drawing(false);
     state.SetItemsProcessed(state.iterations() * count);
 }
+constexpr DrawLevel kSse2 = DrawLevel::kSse2;
+constexpr DrawLevel kPortable = DrawLevel::kPortable;
 
 void BM_particles_100k(benchmark::State& state) {
     std::vector<Particle> particles;
@@ -172,13 +177,16 @@ void BM_convert_1080p(benchmark::State& state, PixelDepth depth) {
 }
 
 BENCHMARK(BM_clear_1080p)->Name("raster/clear_1080p")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_dots, dots_24k, 24'000u, 0.0f, false)
+BENCHMARK_CAPTURE(BM_dots, dots_24k, 24'000u, 0.0f, nullptr)
     ->Name("raster/dots_24k_1080p")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_dots, dots_24k_baseline, 24'000u, 0.0f, true)
-    ->Name("raster/dots_24k_1080p_baseline")
+BENCHMARK_CAPTURE(BM_dots, dots_24k_sse2, 24'000u, 0.0f, &kSse2)
+    ->Name("raster/dots_24k_1080p_sse2")
     ->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(BM_dots, dots_4k_large, 4'000u, 20.0f, false)
+BENCHMARK_CAPTURE(BM_dots, dots_24k_portable, 24'000u, 0.0f, &kPortable)
+    ->Name("raster/dots_24k_1080p_portable")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_dots, dots_4k_large, 4'000u, 20.0f, nullptr)
     ->Name("raster/dots_4k_large")
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_particles_100k)->Name("raster/particles_100k")->Unit(benchmark::kMillisecond);

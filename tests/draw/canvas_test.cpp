@@ -16,6 +16,8 @@
 namespace pointillo {
 namespace {
 
+// The tests of a kernel's bits run in every drawing form the machine has.
+using test::for_each_form;
 using test::kAllDotShapes;
 using test::pixel;
 
@@ -106,34 +108,36 @@ TEST(Softness, FloorIsThreeQuartersOfAPixel) {
 // Dot of radius 4 centred on pixel (10, 10) with softness 4, so the ramp is
 // wide enough to show each shape's distance measure at a few offsets.
 TEST(DotCoverage, EachShapeAtKnownOffsets) {
-    struct Row {
-        DotShape shape;
-        int32_t dx; // pixel offset from the centre pixel
-        int32_t dy;
-        float coverage;
-    };
-    const float circle_diag = (4.0f - static_cast<float>(std::hypot(4.0, 4.0))) / 4.0f + 0.5f;
-    const Row rows[] = {
-        {DotShape::kCircle, 0, 0, 1.0f},  {DotShape::kCircle, 4, 0, 0.5f},
-        {DotShape::kCircle, 0, -4, 0.5f}, {DotShape::kCircle, 4, 4, circle_diag},
-        {DotShape::kCircle, 6, 0, 0.0f},  {DotShape::kSquare, 4, 4, 0.5f},
-        {DotShape::kSquare, -4, 2, 0.5f}, {DotShape::kSquare, 2, 2, 1.0f},
-        {DotShape::kSquare, 5, 0, 0.25f}, {DotShape::kDiamond, 4, 0, 0.5f},
-        {DotShape::kDiamond, 2, 2, 0.5f}, {DotShape::kDiamond, 4, 4, 0.0f},
-        {DotShape::kDiamond, 1, 1, 1.0f}, {DotShape::kRing, 4, 0, 0.5f},
-    };
-    int index = 0;
-    for (const Row& row : rows) {
-        Canvas canvas = blank(21, 21);
-        draw_dot(canvas, row.shape, 4.0f, 10.5f, 10.5f, 4.0f, 0.0f, 1.0f, kWhite);
-        EXPECT_FLOAT_EQ(pixel(canvas, 10 + row.dx, 10 + row.dy).alpha, row.coverage)
-            << "row " << index << " shape " << row.shape;
-        ++index;
-    }
-    // At (r, r) the square is at half coverage, the circle below it and the
-    // diamond lower still.
-    EXPECT_GT(0.5f, circle_diag);
-    EXPECT_GT(circle_diag, 0.0f);
+    for_each_form([&](const DrawKernels& kernels) {
+        struct Row {
+            DotShape shape;
+            int32_t dx; // pixel offset from the centre pixel
+            int32_t dy;
+            float coverage;
+        };
+        const float circle_diag = (4.0f - static_cast<float>(std::hypot(4.0, 4.0))) / 4.0f + 0.5f;
+        const Row rows[] = {
+            {DotShape::kCircle, 0, 0, 1.0f},  {DotShape::kCircle, 4, 0, 0.5f},
+            {DotShape::kCircle, 0, -4, 0.5f}, {DotShape::kCircle, 4, 4, circle_diag},
+            {DotShape::kCircle, 6, 0, 0.0f},  {DotShape::kSquare, 4, 4, 0.5f},
+            {DotShape::kSquare, -4, 2, 0.5f}, {DotShape::kSquare, 2, 2, 1.0f},
+            {DotShape::kSquare, 5, 0, 0.25f}, {DotShape::kDiamond, 4, 0, 0.5f},
+            {DotShape::kDiamond, 2, 2, 0.5f}, {DotShape::kDiamond, 4, 4, 0.0f},
+            {DotShape::kDiamond, 1, 1, 1.0f}, {DotShape::kRing, 4, 0, 0.5f},
+        };
+        int index = 0;
+        for (const Row& row : rows) {
+            Canvas canvas = blank(21, 21);
+            draw_dot(canvas, row.shape, 4.0f, 10.5f, 10.5f, 4.0f, 0.0f, 1.0f, kWhite, kernels);
+            EXPECT_FLOAT_EQ(pixel(canvas, 10 + row.dx, 10 + row.dy).alpha, row.coverage)
+                << "row " << index << " shape " << row.shape;
+            ++index;
+        }
+        // At (r, r) the square is at half coverage, the circle below it and the
+        // diamond lower still.
+        EXPECT_GT(0.5f, circle_diag);
+        EXPECT_GT(circle_diag, 0.0f);
+    });
 }
 
 TEST(DotCoverage, SmallestDotLightsCentresWithinFiveEighths) {
@@ -168,89 +172,95 @@ Canvas seeded_canvas(int32_t width, int32_t height, uint32_t seed) {
 // definition bit for bit (footprint clipping, the fast distance and the
 // shortcuts for pixels known to be 0 or 1 included).
 TEST(DotCoverage, MatchesDefinitionEverywhere) {
-    const float radii[] = {-1.0f, 0.25f, 0.3f,  0.5f,   0.70710677f, 1.0f,  1.49f,
-                           2.5f,  3.33f, 7.77f, 12.01f, 25.5f,       60.3f, 170.2f};
-    constexpr int32_t kW = 300;
-    constexpr int32_t kH = 48;
-    const Rgb color{0.2f, 0.4f, 0.6f};
-    int case_index = 0;
-    for (const DotShape shape : kAllDotShapes) {
-        for (const float radius : radii) {
-            for (int k = 0; k < 6; ++k, ++case_index) {
-                const uint32_t seed = static_cast<uint32_t>(case_index) * 8u;
-                const float x = rand01(seed) * (kW + 8.0f) - 4.0f; // may leave the canvas
-                const float y = rand01(seed + 1) * (kH + 8.0f) - 4.0f;
-                const float s =
-                    k % 3 == 0 ? 0.75f + rand01(seed + 2) * 30.0f : 0.75f + rand01(seed + 2) * 2.0f;
-                const float inner = shape == DotShape::kRing ? radius * rand01(seed + 3) : 0.0f;
-                const float opacity = k == 5 ? 1.0f : 0.3f + rand01(seed + 4) * 0.7f;
-                Canvas canvas = seeded_canvas(kW, kH, seed);
-                const Canvas before = canvas;
-                draw_dot(canvas, shape, s, x, y, radius, inner, opacity, color);
-                for (int32_t i = 0; i < kH; ++i) {
-                    for (int32_t j = 0; j < kW; ++j) {
-                        const float c =
-                            oracle_coverage(shape, s, x, y, radius, inner, j, i) * opacity;
-                        PremultipliedPixel want = pixel(before, j, i);
-                        if (c > want.alpha) {
-                            want = {c, c * color.red, c * color.green, c * color.blue};
+    for_each_form([&](const DrawKernels& kernels) {
+        const float radii[] = {-1.0f, 0.25f, 0.3f,  0.5f,   0.70710677f, 1.0f,  1.49f,
+                               2.5f,  3.33f, 7.77f, 12.01f, 25.5f,       60.3f, 170.2f};
+        constexpr int32_t kW = 300;
+        constexpr int32_t kH = 48;
+        const Rgb color{0.2f, 0.4f, 0.6f};
+        int case_index = 0;
+        for (const DotShape shape : kAllDotShapes) {
+            for (const float radius : radii) {
+                for (int k = 0; k < 6; ++k, ++case_index) {
+                    const uint32_t seed = static_cast<uint32_t>(case_index) * 8u;
+                    const float x = rand01(seed) * (kW + 8.0f) - 4.0f; // may leave the canvas
+                    const float y = rand01(seed + 1) * (kH + 8.0f) - 4.0f;
+                    const float s = k % 3 == 0 ? 0.75f + rand01(seed + 2) * 30.0f
+                                               : 0.75f + rand01(seed + 2) * 2.0f;
+                    const float inner = shape == DotShape::kRing ? radius * rand01(seed + 3) : 0.0f;
+                    const float opacity = k == 5 ? 1.0f : 0.3f + rand01(seed + 4) * 0.7f;
+                    Canvas canvas = seeded_canvas(kW, kH, seed);
+                    const Canvas before = canvas;
+                    draw_dot(canvas, shape, s, x, y, radius, inner, opacity, color, kernels);
+                    for (int32_t i = 0; i < kH; ++i) {
+                        for (int32_t j = 0; j < kW; ++j) {
+                            const float c =
+                                oracle_coverage(shape, s, x, y, radius, inner, j, i) * opacity;
+                            PremultipliedPixel want = pixel(before, j, i);
+                            if (c > want.alpha) {
+                                want = {c, c * color.red, c * color.green, c * color.blue};
+                            }
+                            const PremultipliedPixel& got = pixel(canvas, j, i);
+                            ASSERT_TRUE(std::memcmp(&got, &want, sizeof(want)) == 0)
+                                << "case " << case_index << " shape " << shape << " r " << radius
+                                << " centre " << x << "," << y << " s " << s << " pixel " << j
+                                << "," << i << ": got " << got.alpha << " want " << want.alpha;
                         }
-                        const PremultipliedPixel& got = pixel(canvas, j, i);
-                        ASSERT_TRUE(std::memcmp(&got, &want, sizeof(want)) == 0)
-                            << "case " << case_index << " shape " << shape << " r " << radius
-                            << " centre " << x << "," << y << " s " << s << " pixel " << j << ","
-                            << i << ": got " << got.alpha << " want " << want.alpha;
                     }
                 }
             }
         }
-    }
+    });
 }
 
 // Seeded particles of every size, opacity and colour (some out of range) over
 // existing pixels, against the over operator applied over each particle's
 // footprint as defined.
 TEST(Particles, MatchDefinitionEverywhere) {
-    constexpr int32_t kW = 64;
-    constexpr int32_t kH = 48;
-    for (uint32_t trial = 0; trial < 20; ++trial) {
-        std::vector<Particle> particles;
-        for (uint32_t n = 0; n < 60; ++n) {
-            const uint32_t b = trial * 1000u + n * 8u;
-            particles.push_back({rand01(b) * 72.0f - 4.0f, rand01(b + 1) * 56.0f - 4.0f,
-                                 rand01(b + 2) * 9.0f - 0.5f, rand01(b + 3) * 1.7f - 0.2f,
-                                 rand01(b + 4) * 2.0f - 0.5f, rand01(b + 5), rand01(b + 6)});
-        }
-        const float s = 0.75f + static_cast<float>(trial % 4) * 1.3f;
-        Canvas got = seeded_canvas(kW, kH, trial);
-        Canvas want = got;
-        draw_particles(particles, kW, kH, s, got);
-        for (const Particle& p : particles) {
-            if (p.radius <= 0.01f || p.opacity <= 0.0f) {
-                continue;
+    for_each_form([&](const DrawKernels& kernels) {
+        constexpr int32_t kW = 64;
+        constexpr int32_t kH = 48;
+        for (uint32_t trial = 0; trial < 20; ++trial) {
+            std::vector<Particle> particles;
+            for (uint32_t n = 0; n < 60; ++n) {
+                const uint32_t b = trial * 1000u + n * 8u;
+                particles.push_back(
+                    {rand01(b) * 72.0f - 4.0f, rand01(b + 1) * 56.0f - 4.0f,
+                     rand01(b + 2) * 9.0f - 0.5f, rand01(b + 3) * 1.7f - 0.2f,
+                     Rgb{rand01(b + 4) * 2.0f - 0.5f, rand01(b + 5), rand01(b + 6)}});
             }
-            const float reach = p.radius + s;
-            const int32_t i0 = std::max(0, static_cast<int32_t>(std::floor(p.y - reach)));
-            const int32_t i1 = std::min(kH - 1, static_cast<int32_t>(std::ceil(p.y + reach)));
-            const int32_t j0 = std::max(0, static_cast<int32_t>(std::floor(p.x - reach)));
-            const int32_t j1 = std::min(kW - 1, static_cast<int32_t>(std::ceil(p.x + reach)));
-            for (int32_t i = i0; i <= i1; ++i) {
-                for (int32_t j = j0; j <= j1; ++j) {
-                    const float d = static_cast<float>(
-                        std::hypot(static_cast<double>(static_cast<float>(j) + 0.5f - p.x),
-                                   static_cast<double>(static_cast<float>(i) + 0.5f - p.y)));
-                    const float u = std::clamp(
-                        std::clamp((p.radius - d) / s + 0.5f, 0.0f, 1.0f) * p.opacity, 0.0f, 1.0f);
-                    PremultipliedPixel& w = want.pixels[static_cast<size_t>(i * kW + j)];
-                    w.alpha = u + w.alpha * (1.0f - u);
-                    w.red = w.red * (1.0f - u) + u * p.color.red;
-                    w.green = w.green * (1.0f - u) + u * p.color.green;
-                    w.blue = w.blue * (1.0f - u) + u * p.color.blue;
+            const float s = 0.75f + static_cast<float>(trial % 4) * 1.3f;
+            Canvas got = seeded_canvas(kW, kH, trial);
+            Canvas want = got;
+            draw_particles(particles, kW, kH, s, got, kernels);
+            for (const Particle& p : particles) {
+                if (p.radius <= 0.01f || p.opacity <= 0.0f) {
+                    continue;
+                }
+                const float reach = p.radius + s;
+                const int32_t i0 = std::max(0, static_cast<int32_t>(std::floor(p.y - reach)));
+                const int32_t i1 = std::min(kH - 1, static_cast<int32_t>(std::ceil(p.y + reach)));
+                const int32_t j0 = std::max(0, static_cast<int32_t>(std::floor(p.x - reach)));
+                const int32_t j1 = std::min(kW - 1, static_cast<int32_t>(std::ceil(p.x + reach)));
+                for (int32_t i = i0; i <= i1; ++i) {
+                    for (int32_t j = j0; j <= j1; ++j) {
+                        const float d = static_cast<float>(
+                            std::hypot(static_cast<double>(static_cast<float>(j) + 0.5f - p.x),
+                                       static_cast<double>(static_cast<float>(i) + 0.5f - p.y)));
+                        const float u = std::clamp(
+                            std::clamp((p.radius - d) / s + 0.5f, 0.0f, 1.0f) * p.opacity, 0.0f,
+                            1.0f);
+                        PremultipliedPixel& w = want.pixels[static_cast<size_t>(i * kW + j)];
+                        w.alpha = u + w.alpha * (1.0f - u);
+                        w.red = w.red * (1.0f - u) + u * p.color.red;
+                        w.green = w.green * (1.0f - u) + u * p.color.green;
+                        w.blue = w.blue * (1.0f - u) + u * p.color.blue;
+                    }
                 }
             }
+            ASSERT_TRUE(test::same_pixels(got, want)) << "trial " << trial;
         }
-        ASSERT_TRUE(test::same_pixels(got, want)) << "trial " << trial;
-    }
+    });
 }
 
 // The edge ramp is an anti-aliased disc: summed over the canvas it covers the
@@ -259,8 +269,8 @@ TEST(DotCoverage, CircleAgreesWithSupersampledDisc) {
     const float cases[][3] = {{2.3f, 12.37f, 11.81f}, {5.7f, 15.5f, 15.0f}, {9.1f, 16.03f, 16.9f}};
     for (const auto& c : cases) {
         const float radius = c[0];
-        const double x = c[1];
-        const double y = c[2];
+        const double x = static_cast<double>(c[1]);
+        const double y = static_cast<double>(c[2]);
         const double r2 = static_cast<double>(radius) * static_cast<double>(radius);
         Canvas canvas = blank(32, 32);
         draw_dot(canvas, DotShape::kCircle, 1.0f, c[1], c[2], radius, 0.0f, 1.0f, kWhite);
@@ -334,18 +344,20 @@ TEST(DotCombine, TieKeepsFirstDotAndLargerCoverageRepaints) {
 }
 
 TEST(DotRing, HoleIsCutAndZeroInnerRadiusIsFilled) {
-    Canvas ring = blank(21, 21);
-    draw_dot(ring, DotShape::kRing, 1.0f, 10.5f, 10.5f, 6.0f, 3.0f, 1.0f, kWhite);
-    EXPECT_EQ(pixel(ring, 10, 10).alpha, 0.0f);       // centre: inside the hole
-    EXPECT_FLOAT_EQ(pixel(ring, 13, 10).alpha, 0.5f); // on the inner edge
-    EXPECT_FLOAT_EQ(pixel(ring, 15, 10).alpha, 1.0f); // in the band
-    EXPECT_FLOAT_EQ(pixel(ring, 16, 10).alpha, 0.5f); // on the outer edge
+    for_each_form([&](const DrawKernels& kernels) {
+        Canvas ring = blank(21, 21);
+        draw_dot(ring, DotShape::kRing, 1.0f, 10.5f, 10.5f, 6.0f, 3.0f, 1.0f, kWhite, kernels);
+        EXPECT_EQ(pixel(ring, 10, 10).alpha, 0.0f);       // centre: inside the hole
+        EXPECT_FLOAT_EQ(pixel(ring, 13, 10).alpha, 0.5f); // on the inner edge
+        EXPECT_FLOAT_EQ(pixel(ring, 15, 10).alpha, 1.0f); // in the band
+        EXPECT_FLOAT_EQ(pixel(ring, 16, 10).alpha, 0.5f); // on the outer edge
 
-    Canvas no_hole = blank(21, 21);
-    Canvas circle = blank(21, 21);
-    draw_dot(no_hole, DotShape::kRing, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite);
-    draw_dot(circle, DotShape::kCircle, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite);
-    EXPECT_TRUE(test::same_pixels(no_hole, circle));
+        Canvas no_hole = blank(21, 21);
+        Canvas circle = blank(21, 21);
+        draw_dot(no_hole, DotShape::kRing, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite, kernels);
+        draw_dot(circle, DotShape::kCircle, 1.0f, 10.3f, 10.7f, 6.0f, 0.0f, 1.0f, kWhite, kernels);
+        EXPECT_TRUE(test::same_pixels(no_hole, circle));
+    });
 }
 
 TEST(DotFootprint, PartlyAndWhollyOutsideTheCanvas) {
@@ -385,7 +397,7 @@ TEST(DotFootprint, NonFiniteDotsAndParticlesDrawNothing) {
         if (!std::isfinite(row.x) || !std::isfinite(row.y) || !std::isfinite(row.radius) ||
             !std::isfinite(row.opacity)) {
             Canvas canvas = blank(10, 10);
-            const Particle particle{row.x, row.y, row.radius, row.opacity, 1.0f, 1.0f, 1.0f};
+            const Particle particle{row.x, row.y, row.radius, row.opacity, Rgb{1.0f, 1.0f, 1.0f}};
             draw_particles(std::span<const Particle>(&particle, 1), 10, 10, 0.75f, canvas);
             EXPECT_TRUE(test::all_transparent(canvas)) << "particle row " << index;
         }
@@ -394,14 +406,18 @@ TEST(DotFootprint, NonFiniteDotsAndParticlesDrawNothing) {
 }
 
 TEST(DotFootprint, HugeRadiusIsClampedByTheCanvas) {
-    Canvas canvas = blank(7, 5);
-    draw_dot(canvas, DotShape::kDiamond, 0.75f, 3.0f, 2.0f, 3.0e38f, 0.0f, 1.0f, kWhite);
-    for (const PremultipliedPixel& p : canvas.pixels) {
-        EXPECT_EQ(p.alpha, 1.0f);
-    }
-    Canvas far = blank(7, 5);
-    draw_dot(far, DotShape::kSquare, 0.75f, -3.0e38f, 3.0e38f, 1.0e38f, 0.0f, 1.0f, kWhite);
-    EXPECT_TRUE(test::all_transparent(far));
+    for_each_form([&](const DrawKernels& kernels) {
+        Canvas canvas = blank(7, 5);
+        draw_dot(canvas, DotShape::kDiamond, 0.75f, 3.0f, 2.0f, 3.0e38f, 0.0f, 1.0f, kWhite,
+                 kernels);
+        for (const PremultipliedPixel& p : canvas.pixels) {
+            EXPECT_EQ(p.alpha, 1.0f);
+        }
+        Canvas far = blank(7, 5);
+        draw_dot(far, DotShape::kSquare, 0.75f, -3.0e38f, 3.0e38f, 1.0e38f, 0.0f, 1.0f, kWhite,
+                 kernels);
+        EXPECT_TRUE(test::all_transparent(far));
+    });
 }
 
 TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
@@ -443,44 +459,46 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
 // existing pixels, against the definition: coverage x the mask's coverage at
 // the pixel, the mask's colour there (white outside), combined by maximum.
 TEST(MaskedDot, MatchesDefinition) {
-    constexpr int32_t kW = 70;
-    constexpr int32_t kH = 40;
-    SourceMask mask = test::uniform_mask(50, 30, 0);
-    mask.colors.resize(50 * 30);
-    for (uint32_t k = 0; k < 50 * 30; ++k) {
-        mask.coverage[k] = static_cast<uint16_t>(hash32(k + 77u) & 0xFFFFu);
-        mask.colors[k] = {rand01(3 * k), rand01(3 * k + 1), rand01(3 * k + 2)};
-    }
-    for (uint32_t n = 0; n < 40; ++n) {
-        const uint32_t b = n * 8u;
-        const DotShape shape = kAllDotShapes[n % 4];
-        const float x = rand01(b) * 80.0f - 5.0f;
-        const float y = rand01(b + 1) * 50.0f - 5.0f;
-        const float radius = rand01(b + 2) * 20.0f;
-        const float inner = shape == DotShape::kRing ? radius * rand01(b + 3) : 0.0f;
-        const float s = 0.75f + rand01(b + 4) * 3.0f;
-        const bool match = n % 3 != 0;
-        const Rgb dot_color{0.9f, 0.1f, 0.4f};
-        Canvas canvas = seeded_canvas(kW, kH, n);
-        const Canvas before = canvas;
-        draw_masked_dot(canvas, shape, s, x, y, radius, inner, mask, match, dot_color);
-        for (int32_t i = 0; i < kH; ++i) {
-            for (int32_t j = 0; j < kW; ++j) {
-                const bool inside = j < 50 && i < 30;
-                const size_t m = static_cast<size_t>(i * 50 + j);
-                const float factor =
-                    inside ? static_cast<float>(mask.coverage[m]) / 65535.0f : 0.0f;
-                const Rgb color = !match ? dot_color : (inside ? mask.colors[m] : kWhite);
-                const float c = oracle_coverage(shape, s, x, y, radius, inner, j, i) * factor;
-                PremultipliedPixel want = pixel(before, j, i);
-                if (c > want.alpha) {
-                    want = {c, c * color.red, c * color.green, c * color.blue};
+    for_each_form([&](const DrawKernels& kernels) {
+        constexpr int32_t kW = 70;
+        constexpr int32_t kH = 40;
+        SourceMask mask = test::uniform_mask(50, 30, 0);
+        mask.colors.resize(50 * 30);
+        for (uint32_t k = 0; k < 50 * 30; ++k) {
+            mask.coverage[k] = static_cast<uint16_t>(hash32(k + 77u) & 0xFFFFu);
+            mask.colors[k] = {rand01(3 * k), rand01(3 * k + 1), rand01(3 * k + 2)};
+        }
+        for (uint32_t n = 0; n < 40; ++n) {
+            const uint32_t b = n * 8u;
+            const DotShape shape = kAllDotShapes[n % 4];
+            const float x = rand01(b) * 80.0f - 5.0f;
+            const float y = rand01(b + 1) * 50.0f - 5.0f;
+            const float radius = rand01(b + 2) * 20.0f;
+            const float inner = shape == DotShape::kRing ? radius * rand01(b + 3) : 0.0f;
+            const float s = 0.75f + rand01(b + 4) * 3.0f;
+            const bool match = n % 3 != 0;
+            const Rgb dot_color{0.9f, 0.1f, 0.4f};
+            Canvas canvas = seeded_canvas(kW, kH, n);
+            const Canvas before = canvas;
+            draw_masked_dot(canvas, shape, s, x, y, radius, inner, mask, match, dot_color, kernels);
+            for (int32_t i = 0; i < kH; ++i) {
+                for (int32_t j = 0; j < kW; ++j) {
+                    const bool inside = j < 50 && i < 30;
+                    const size_t m = static_cast<size_t>(i * 50 + j);
+                    const float factor =
+                        inside ? static_cast<float>(mask.coverage[m]) / 65535.0f : 0.0f;
+                    const Rgb color = !match ? dot_color : (inside ? mask.colors[m] : kWhite);
+                    const float c = oracle_coverage(shape, s, x, y, radius, inner, j, i) * factor;
+                    PremultipliedPixel want = pixel(before, j, i);
+                    if (c > want.alpha) {
+                        want = {c, c * color.red, c * color.green, c * color.blue};
+                    }
+                    ASSERT_TRUE(std::memcmp(&pixel(canvas, j, i), &want, sizeof(want)) == 0)
+                        << "dot " << n << " pixel " << j << "," << i;
                 }
-                ASSERT_TRUE(std::memcmp(&pixel(canvas, j, i), &want, sizeof(want)) == 0)
-                    << "dot " << n << " pixel " << j << "," << i;
             }
         }
-    }
+    });
 }
 
 TEST(SolidFill, OverwritesTheMaskAreaOnly) {
@@ -513,37 +531,39 @@ TEST(SolidFill, OverwritesTheMaskAreaOnly) {
 // for the wide path and its tail, against the definition; with and without a
 // colour plane, matching or not.
 TEST(SolidFill, MatchesDefinition) {
-    constexpr int32_t kW = 39;
-    constexpr int32_t kH = 4;
-    SourceMask mask = test::uniform_mask(kW, kH, 0);
-    mask.colors.resize(kW * kH);
-    for (uint32_t k = 0; k < kW * kH; ++k) {
-        const uint16_t extremes[] = {0, 1, 65534, 65535};
-        mask.coverage[k] =
-            k % 5 == 0 ? extremes[(k / 5) % 4] : static_cast<uint16_t>(hash32(k) & 0xFFFFu);
-        mask.colors[k] = {rand01(3 * k) * 2.0f - 0.5f, rand01(3 * k + 1), rand01(3 * k + 2)};
-    }
-    const Rgb dot_color{0.3f, 0.6f, 0.9f};
-    for (int variant = 0; variant < 3; ++variant) {
-        SourceMask m = mask;
-        if (variant == 2) {
-            m.colors.clear();
+    for_each_form([&](const DrawKernels& kernels) {
+        constexpr int32_t kW = 39;
+        constexpr int32_t kH = 4;
+        SourceMask mask = test::uniform_mask(kW, kH, 0);
+        mask.colors.resize(kW * kH);
+        for (uint32_t k = 0; k < kW * kH; ++k) {
+            const uint16_t extremes[] = {0, 1, 65534, 65535};
+            mask.coverage[k] =
+                k % 5 == 0 ? extremes[(k / 5) % 4] : static_cast<uint16_t>(hash32(k) & 0xFFFFu);
+            mask.colors[k] = {rand01(3 * k) * 2.0f - 0.5f, rand01(3 * k + 1), rand01(3 * k + 2)};
         }
-        const bool match = variant != 1;
-        Canvas canvas = blank(kW, kH);
-        fill_solid_source(canvas, m, match, dot_color, {});
-        for (int32_t k = 0; k < kW * kH; ++k) {
-            const float a = static_cast<float>(m.coverage[static_cast<size_t>(k)]) / 65535.0f;
-            Rgb c = dot_color;
-            if (match) {
-                c = m.colors.empty() ? kWhite : m.colors[static_cast<size_t>(k)];
+        const Rgb dot_color{0.3f, 0.6f, 0.9f};
+        for (int variant = 0; variant < 3; ++variant) {
+            SourceMask m = mask;
+            if (variant == 2) {
+                m.colors.clear();
             }
-            const PremultipliedPixel want{a, a * c.red, a * c.green, a * c.blue};
-            ASSERT_TRUE(std::memcmp(&canvas.pixels[static_cast<size_t>(k)], &want, sizeof(want)) ==
-                        0)
-                << "variant " << variant << " pixel " << k;
+            const bool match = variant != 1;
+            Canvas canvas = blank(kW, kH);
+            fill_solid_source(canvas, m, match, dot_color, {}, kernels);
+            for (int32_t k = 0; k < kW * kH; ++k) {
+                const float a = static_cast<float>(m.coverage[static_cast<size_t>(k)]) / 65535.0f;
+                Rgb c = dot_color;
+                if (match) {
+                    c = m.colors.empty() ? kWhite : m.colors[static_cast<size_t>(k)];
+                }
+                const PremultipliedPixel want{a, a * c.red, a * c.green, a * c.blue};
+                ASSERT_TRUE(
+                    std::memcmp(&canvas.pixels[static_cast<size_t>(k)], &want, sizeof(want)) == 0)
+                    << "variant " << variant << " pixel " << k;
+            }
         }
-    }
+    });
 }
 
 struct PollCounter {
@@ -575,30 +595,33 @@ TEST(SolidFill, PollsEverySixtyFourRowsAndCancels) {
 }
 
 TEST(Particles, AccumulateByTheOverOperator) {
-    Canvas canvas = blank(9, 9);
-    const Particle particle{4.5f, 4.5f, 2.0f, 0.5f, 1.0f, 0.0f, 0.0f};
-    const std::vector<Particle> two{particle, particle};
-    draw_particles(two, 9, 9, 0.75f, canvas);
-    const PremultipliedPixel& p = pixel(canvas, 4, 4);
-    EXPECT_FLOAT_EQ(p.alpha, 0.75f); // 0.5 + 0.5 x 0.5
-    EXPECT_FLOAT_EQ(p.red, 0.75f);
-    EXPECT_EQ(p.green, 0.0f);
+    for_each_form([&](const DrawKernels& kernels) {
+        Canvas canvas = blank(9, 9);
+        const Particle particle{4.5f, 4.5f, 2.0f, 0.5f, Rgb{1.0f, 0.0f, 0.0f}};
+        const std::vector<Particle> two{particle, particle};
+        draw_particles(two, 9, 9, 0.75f, canvas, kernels);
+        const PremultipliedPixel& p = pixel(canvas, 4, 4);
+        EXPECT_FLOAT_EQ(p.alpha, 0.75f); // 0.5 + 0.5 x 0.5
+        EXPECT_FLOAT_EQ(p.red, 0.75f);
+        EXPECT_EQ(p.green, 0.0f);
 
-    // Over an existing dot: the dot's colour shows through.
-    Canvas over = blank(9, 9);
-    draw_dot(over, DotShape::kCircle, 0.75f, 4.5f, 4.5f, 3.0f, 0.0f, 1.0f, Rgb{0, 0, 1});
-    const Particle green{4.5f, 4.5f, 2.0f, 0.25f, 0.0f, 1.0f, 0.0f};
-    draw_particles(std::span<const Particle>(&green, 1), 9, 9, 0.75f, over);
-    EXPECT_FLOAT_EQ(pixel(over, 4, 4).alpha, 1.0f);
-    EXPECT_FLOAT_EQ(pixel(over, 4, 4).green, 0.25f);
-    EXPECT_FLOAT_EQ(pixel(over, 4, 4).blue, 0.75f);
+        // Over an existing dot: the dot's colour shows through.
+        Canvas over = blank(9, 9);
+        draw_dot(over, DotShape::kCircle, 0.75f, 4.5f, 4.5f, 3.0f, 0.0f, 1.0f, Rgb{0, 0, 1},
+                 kernels);
+        const Particle green{4.5f, 4.5f, 2.0f, 0.25f, Rgb{0.0f, 1.0f, 0.0f}};
+        draw_particles(std::span<const Particle>(&green, 1), 9, 9, 0.75f, over, kernels);
+        EXPECT_FLOAT_EQ(pixel(over, 4, 4).alpha, 1.0f);
+        EXPECT_FLOAT_EQ(pixel(over, 4, 4).green, 0.25f);
+        EXPECT_FLOAT_EQ(pixel(over, 4, 4).blue, 0.75f);
+    });
 }
 
 TEST(Particles, TinyOrInvisibleParticlesAreSkipped) {
-    const Particle skipped[] = {{4.5f, 4.5f, 0.01f, 1.0f, 1, 1, 1},
-                                {4.5f, 4.5f, -2.0f, 1.0f, 1, 1, 1},
-                                {4.5f, 4.5f, 2.0f, 0.0f, 1, 1, 1},
-                                {4.5f, 4.5f, 2.0f, -0.5f, 1, 1, 1}};
+    const Particle skipped[] = {{4.5f, 4.5f, 0.01f, 1.0f, kWhite},
+                                {4.5f, 4.5f, -2.0f, 1.0f, kWhite},
+                                {4.5f, 4.5f, 2.0f, 0.0f, kWhite},
+                                {4.5f, 4.5f, 2.0f, -0.5f, kWhite}};
     for (const Particle& particle : skipped) {
         Canvas canvas = blank(9, 9);
         draw_particles(std::span<const Particle>(&particle, 1), 9, 9, 0.75f, canvas);
@@ -607,7 +630,7 @@ TEST(Particles, TinyOrInvisibleParticlesAreSkipped) {
     // Opacity above 1 saturates at full coverage; softness has its floor, so
     // the pixel one radius away is at half the ramp.
     Canvas canvas = blank(9, 9);
-    const Particle strong{4.5f, 4.5f, 1.0f, 1.5f, 1, 1, 1};
+    const Particle strong{4.5f, 4.5f, 1.0f, 1.5f, kWhite};
     draw_particles(std::span<const Particle>(&strong, 1), 9, 9, 0.0f, canvas);
     EXPECT_EQ(pixel(canvas, 4, 4).alpha, 1.0f);
     EXPECT_EQ(pixel(canvas, 5, 4).alpha, 0.75f);
@@ -663,38 +686,42 @@ Canvas conversion_canvas() {
 }
 
 TEST(Conversion, EightBitsRoundAndClamp) {
-    const Canvas canvas = conversion_canvas();
-    World world = make_world(5, 3, PixelDepth::k8, 7); // larger than the canvas
-    convert_canvas(canvas, world.view, {});
-    struct Row {
-        int32_t x, y, channel, value;
-    };
-    const Row rows[] = {{0, 0, 0, 255}, {0, 0, 3, 255}, {1, 0, 0, 128}, {1, 0, 1, 64},
-                        {2, 0, 1, 255}, {2, 0, 2, 0},   {2, 0, 3, 0},   {0, 1, 0, 51},
-                        {0, 1, 2, 1},   {0, 1, 3, 255}, {2, 1, 1, 191}, {3, 0, 0, 0},
-                        {4, 2, 3, 0},   {1, 2, 0, 0}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(read_channel<uint8_t>(world, row.x, row.y, row.channel), row.value)
-            << "pixel " << row.x << "," << row.y << " channel " << row.channel;
-    }
-    EXPECT_TRUE(padding_untouched(world));
+    for_each_form([&](const DrawKernels& kernels) {
+        const Canvas canvas = conversion_canvas();
+        World world = make_world(5, 3, PixelDepth::k8, 7); // larger than the canvas
+        convert_canvas(canvas, world.view, {}, kernels);
+        struct Row {
+            int32_t x, y, channel, value;
+        };
+        const Row rows[] = {{0, 0, 0, 255}, {0, 0, 3, 255}, {1, 0, 0, 128}, {1, 0, 1, 64},
+                            {2, 0, 1, 255}, {2, 0, 2, 0},   {2, 0, 3, 0},   {0, 1, 0, 51},
+                            {0, 1, 2, 1},   {0, 1, 3, 255}, {2, 1, 1, 191}, {3, 0, 0, 0},
+                            {4, 2, 3, 0},   {1, 2, 0, 0}};
+        for (const Row& row : rows) {
+            EXPECT_EQ(read_channel<uint8_t>(world, row.x, row.y, row.channel), row.value)
+                << "pixel " << row.x << "," << row.y << " channel " << row.channel;
+        }
+        EXPECT_TRUE(padding_untouched(world));
+    });
 }
 
 TEST(Conversion, SixteenBitsWhiteIs32768) {
-    const Canvas canvas = conversion_canvas();
-    World world = make_world(4, 3, PixelDepth::k16, 6);
-    convert_canvas(canvas, world.view, {});
-    struct Row {
-        int32_t x, y, channel, value;
-    };
-    const Row rows[] = {{0, 0, 0, 32768}, {0, 0, 2, 32768}, {1, 0, 0, 16384}, {1, 0, 1, 8192},
-                        {2, 0, 1, 32768}, {2, 0, 2, 0},     {2, 0, 3, 0},     {0, 1, 2, 98},
-                        {0, 1, 3, 32735}, {3, 1, 0, 0},     {2, 2, 3, 0}};
-    for (const Row& row : rows) {
-        EXPECT_EQ(read_channel<uint16_t>(world, row.x, row.y, row.channel), row.value)
-            << "pixel " << row.x << "," << row.y << " channel " << row.channel;
-    }
-    EXPECT_TRUE(padding_untouched(world));
+    for_each_form([&](const DrawKernels& kernels) {
+        const Canvas canvas = conversion_canvas();
+        World world = make_world(4, 3, PixelDepth::k16, 6);
+        convert_canvas(canvas, world.view, {}, kernels);
+        struct Row {
+            int32_t x, y, channel, value;
+        };
+        const Row rows[] = {{0, 0, 0, 32768}, {0, 0, 2, 32768}, {1, 0, 0, 16384}, {1, 0, 1, 8192},
+                            {2, 0, 1, 32768}, {2, 0, 2, 0},     {2, 0, 3, 0},     {0, 1, 2, 98},
+                            {0, 1, 3, 32735}, {3, 1, 0, 0},     {2, 2, 3, 0}};
+        for (const Row& row : rows) {
+            EXPECT_EQ(read_channel<uint16_t>(world, row.x, row.y, row.channel), row.value)
+                << "pixel " << row.x << "," << row.y << " channel " << row.channel;
+        }
+        EXPECT_TRUE(padding_untouched(world));
+    });
 }
 
 TEST(Conversion, FloatStoresValuesUnchanged) {
@@ -718,39 +745,43 @@ TEST(Conversion, FloatStoresValuesUnchanged) {
 // values just either side of a rounding step), in rows long enough for the
 // wide paths and their tails, against the definition.
 TEST(Conversion, MatchesDefinitionOnSeededValues) {
-    const float awkward[] = {kNaN,       kInf,       -kInf,           -0.0f,
-                             0.0f,       1.0f,       1.0000001f,      0.99999994f,
-                             0.5f / 255, 1.5f / 255, 0.5f / 32768,    2.5f / 32768,
-                             -1e-30f,    1e-30f,     127.5f / 255.0f, 16383.5f / 32768.0f};
-    constexpr int32_t kW = 37;
-    constexpr int32_t kH = 5;
-    Canvas canvas = blank(kW, kH);
-    float* values = &canvas.pixels[0].alpha;
-    for (uint32_t k = 0; k < kW * kH * 4; ++k) {
-        values[k] = k % 3 == 0 ? awkward[(k / 3) % 16] : rand01(k) * 1.4f - 0.2f;
-    }
-    for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16}) {
-        World world = make_world(kW + 3, kH, depth, 5);
-        convert_canvas(canvas, world.view, {});
-        for (int32_t y = 0; y < kH; ++y) {
-            for (int32_t x = 0; x < kW + 3; ++x) {
-                for (int c = 0; c < 4; ++c) {
-                    const float v = x < kW ? values[(y * kW + x) * 4 + c] : 0.0f;
-                    const float clamped = !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f);
-                    if (depth == PixelDepth::k8) {
-                        const auto want = static_cast<uint8_t>(clamped * 255.0f + 0.5f);
-                        ASSERT_EQ(read_channel<uint8_t>(world, x, y, c), want)
-                            << "8 bits, pixel " << x << "," << y << " channel " << c << " v " << v;
-                    } else {
-                        const auto want = static_cast<uint16_t>(clamped * 32768.0f + 0.5f);
-                        ASSERT_EQ(read_channel<uint16_t>(world, x, y, c), want)
-                            << "16 bits, pixel " << x << "," << y << " channel " << c << " v " << v;
+    for_each_form([&](const DrawKernels& kernels) {
+        const float awkward[] = {kNaN,       kInf,       -kInf,           -0.0f,
+                                 0.0f,       1.0f,       1.0000001f,      0.99999994f,
+                                 0.5f / 255, 1.5f / 255, 0.5f / 32768,    2.5f / 32768,
+                                 -1e-30f,    1e-30f,     127.5f / 255.0f, 16383.5f / 32768.0f};
+        constexpr int32_t kW = 37;
+        constexpr int32_t kH = 5;
+        Canvas canvas = blank(kW, kH);
+        float* values = &canvas.pixels[0].alpha;
+        for (uint32_t k = 0; k < kW * kH * 4; ++k) {
+            values[k] = k % 3 == 0 ? awkward[(k / 3) % 16] : rand01(k) * 1.4f - 0.2f;
+        }
+        for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16}) {
+            World world = make_world(kW + 3, kH, depth, 5);
+            convert_canvas(canvas, world.view, {}, kernels);
+            for (int32_t y = 0; y < kH; ++y) {
+                for (int32_t x = 0; x < kW + 3; ++x) {
+                    for (int c = 0; c < 4; ++c) {
+                        const float v = x < kW ? values[(y * kW + x) * 4 + c] : 0.0f;
+                        const float clamped = !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f);
+                        if (depth == PixelDepth::k8) {
+                            const auto want = static_cast<uint8_t>(clamped * 255.0f + 0.5f);
+                            ASSERT_EQ(read_channel<uint8_t>(world, x, y, c), want)
+                                << "8 bits, pixel " << x << "," << y << " channel " << c << " v "
+                                << v;
+                        } else {
+                            const auto want = static_cast<uint16_t>(clamped * 32768.0f + 0.5f);
+                            ASSERT_EQ(read_channel<uint16_t>(world, x, y, c), want)
+                                << "16 bits, pixel " << x << "," << y << " channel " << c << " v "
+                                << v;
+                        }
                     }
                 }
             }
+            EXPECT_TRUE(padding_untouched(world));
         }
-        EXPECT_TRUE(padding_untouched(world));
-    }
+    });
 }
 
 TEST(Conversion, UnknownDepthIsWrittenAsEightBits) {

@@ -1,6 +1,5 @@
 #include "common/hash.h"
 #include "draw/dot_batch.h"
-#include "draw/plain_piece.h"
 #include "draw_fixtures.h"
 
 #include <cstdint>
@@ -15,30 +14,23 @@ namespace {
 constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 
-// Runs `check` once with the drawing forms the processor offers, and once
-// with the baseline form forced.
-template <class Check> void for_each_form(Check check) {
-    for (const bool baseline : {false, true}) {
-        SCOPED_TRACE(baseline ? "baseline form" : "best form");
-        raster::force_baseline_drawing(baseline);
-        check();
-    }
-    raster::force_baseline_drawing(false);
-}
+using test::for_each_form;
 
-// The definition of a batch: a cleared canvas, then each dot drawn alone.
+// The definition of a batch: a cleared canvas, then each dot drawn alone, in
+// the portable form.
 Canvas drawn_one_by_one(int32_t width, int32_t height, const DotStyle& style,
                         const std::vector<DotDraw>& dots) {
+    const DrawKernels& portable = test::portable_kernels();
     Canvas canvas;
     reset_canvas(canvas, width, height);
     for (const DotDraw& dot : dots) {
         if (dot.mask != nullptr) {
             draw_masked_dot(canvas, style.shape, style.softness, dot.x, dot.y, dot.radius,
-                            dot.inner_radius, *dot.mask, style.match_source_colors,
-                            style.dot_color);
+                            dot.inner_radius, *dot.mask, style.match_source_colors, style.dot_color,
+                            portable);
         } else {
             draw_dot(canvas, style.shape, style.softness, dot.x, dot.y, dot.radius,
-                     dot.inner_radius, dot.opacity, dot.color);
+                     dot.inner_radius, dot.opacity, dot.color, portable);
         }
     }
     return canvas;
@@ -83,8 +75,9 @@ std::vector<DotDraw> seeded_dots(uint32_t seed, int32_t count, int32_t width, in
 }
 
 // Every shape, softness and colour rule, on canvases that end inside a tile
-// and on one a single pixel wide: the batch must give the same bits as the
-// dots drawn one by one, whether the canvas was empty or held an old frame.
+// and on one a single pixel wide: the batch, in every form, must give the
+// same bits as the dots drawn one by one in the portable form, whether the
+// canvas was empty or held an old frame.
 TEST(RenderDots, SameAsDrawingEachDotInTurn) {
     const SourceMask mask = seeded_mask(290, 50);
     struct Size {
@@ -92,7 +85,7 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
         int32_t height;
     };
     const Size sizes[] = {{600, 75}, {257, 33}, {1, 40}, {40, 1}};
-    for_each_form([&] {
+    for_each_form([&](const DrawKernels& kernels) {
         uint32_t seed = 1;
         for (const Size size : sizes) {
             for (const DotShape shape : test::kAllDotShapes) {
@@ -104,7 +97,7 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
                     const Canvas want = drawn_one_by_one(size.width, size.height, style, dots);
 
                     Canvas fresh;
-                    render_dots(fresh, size.width, size.height, style, dots);
+                    render_dots(fresh, size.width, size.height, style, dots, kernels);
                     ASSERT_TRUE(test::same_pixels(fresh, want))
                         << size.width << "x" << size.height << " shape " << shape << " softness "
                         << softness;
@@ -115,7 +108,7 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
                     for (PremultipliedPixel& p : reused.pixels) {
                         p = {0.5f, 0.25f, 0.125f, 0.5f};
                     }
-                    render_dots(reused, size.width, size.height, style, dots);
+                    render_dots(reused, size.width, size.height, style, dots, kernels);
                     ASSERT_TRUE(test::same_pixels(reused, want))
                         << "reused " << size.width << "x" << size.height << " shape " << shape;
                 }
@@ -125,8 +118,8 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
 }
 
 // Thousands of small circles at the standard density, as a frame in the
-// middle of a transition has them: the short path for small dots must agree
-// with the single-dot drawing on every pixel.
+// middle of a transition has them: the short path for small dots, in every
+// form, must agree with the single-dot drawing on every pixel.
 TEST(RenderDots, DenseSmallCirclesMatch) {
     constexpr int32_t kW = 640;
     constexpr int32_t kH = 360;
@@ -140,11 +133,11 @@ TEST(RenderDots, DenseSmallCirclesMatch) {
         dot.color = {rand01(i * 3u), rand01(i * 3u + 1), rand01(i * 3u + 2)};
         dots.push_back(dot);
     }
-    for_each_form([&] {
+    for_each_form([&](const DrawKernels& kernels) {
         for (const DotShape shape : {DotShape::kCircle, DotShape::kSquare, DotShape::kDiamond}) {
             const DotStyle style{shape, 0.75f, true, Rgb{}};
             Canvas got;
-            render_dots(got, kW, kH, style, dots);
+            render_dots(got, kW, kH, style, dots, kernels);
             EXPECT_TRUE(test::same_pixels(got, drawn_one_by_one(kW, kH, style, dots)))
                 << "shape " << shape;
         }

@@ -5,12 +5,14 @@
 
 #include "common/color.h"
 #include "draw/canvas.h"
+#include "draw/kernels.h"
 #include "draw/motion.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
 #include <cstdint>
 #include <cstring>
+#include <gtest/gtest.h>
 #include <ostream>
 #include <vector>
 
@@ -29,6 +31,17 @@ inline std::ostream& operator<<(std::ostream& out, TransitionBy v) {
 inline std::ostream& operator<<(std::ostream& out, SolidPhase v) {
     return out << static_cast<int>(v);
 }
+inline std::ostream& operator<<(std::ostream& out, DrawLevel v) {
+    switch (v) {
+    case DrawLevel::kPortable:
+        return out << "portable";
+    case DrawLevel::kSse2:
+        return out << "SSE2";
+    case DrawLevel::kAvx2:
+        return out << "AVX2";
+    }
+    return out << "level " << static_cast<int>(v);
+}
 
 } // namespace pointillo
 
@@ -37,6 +50,28 @@ namespace pointillo::test {
 // Every "Dot Shape" choice, for loops over them.
 inline constexpr DotShape kAllDotShapes[] = {DotShape::kCircle, DotShape::kSquare,
                                              DotShape::kDiamond, DotShape::kRing};
+
+// Every drawing form, lowest first.
+inline constexpr DrawLevel kAllDrawLevels[] = {DrawLevel::kPortable, DrawLevel::kSse2,
+                                               DrawLevel::kAvx2};
+
+// The reference form.
+inline const DrawKernels& portable_kernels() {
+    return *draw_kernels(DrawLevel::kPortable);
+}
+
+// Runs `check(kernels)` with the table of every form this build has and this
+// processor runs, the portable one first; a failure names the form.
+template <class Check> void for_each_form(Check check) {
+    for (const DrawLevel level : kAllDrawLevels) {
+        const DrawKernels* kernels = draw_kernels(level);
+        if (kernels == nullptr) {
+            continue;
+        }
+        SCOPED_TRACE(::testing::Message() << "drawing form " << level);
+        check(*kernels);
+    }
+}
 
 // A mask of uniform coverage; with a colour plane when `color` is given.
 inline SourceMask uniform_mask(int32_t width, int32_t height, uint16_t coverage,

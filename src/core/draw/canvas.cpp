@@ -1,8 +1,9 @@
 #include "draw/canvas.h"
 
 #include "common/limits.h"
-#include "draw/float_math.h"
+#include "draw/kernel_table.h"
 #include "draw/mask_sampler.h"
+#include "draw/prefetch.h"
 #include "draw/raster_walk.h"
 #include "frame/settings.h"
 #include "source/source_mask.h"
@@ -15,8 +16,6 @@
 
 namespace pointillo {
 namespace {
-
-using draw_math::clamp01;
 
 using raster::canvas_ok;
 using raster::Footprint;
@@ -40,31 +39,27 @@ void prefetch_footprint(const Canvas& canvas, const Footprint& fp) {
         const PremultipliedPixel* row =
             canvas.pixels.data() + static_cast<ptrdiff_t>(i) * canvas.width;
         for (int32_t j = fp.cols.first; j <= fp.cols.last; j += 4) {
-            __builtin_prefetch(row + j, 1);
+            raster::prefetch_for_write(row + j);
         }
-        __builtin_prefetch(row + fp.cols.last, 1);
+        raster::prefetch_for_write(row + fp.cols.last);
     }
 }
 
-template <class Paint>
-void dispatch_dot(Canvas& canvas, DotShape shape, float s, float x, float y, float radius,
-                  float inner_radius, Paint paint) {
-    // A dot whose numbers are not finite draws nothing: its footprint would
-    // not be defined.
+// The footprint and geometry of a dot on the canvas, or false when it draws
+// nothing: a dot whose numbers are not finite (its footprint would not be
+// defined), or one wholly outside.
+bool place_dot(const Canvas& canvas, float s, float x, float y, float radius, float inner_radius,
+               Footprint& fp, raster::RowGeometry& g) {
     if (!std::isfinite(x) || !std::isfinite(y) || !std::isfinite(radius) ||
         !std::isfinite(inner_radius) || !raster::canvas_ok(canvas)) {
-        return;
+        return false;
     }
-    const Footprint fp = footprint(canvas, x, y, radius + s);
-    if (fp.empty()) {
-        return;
-    }
-    raster::RowGeometry g;
+    fp = footprint(canvas, x, y, radius + s);
     g.x = x;
     g.radius = radius;
     g.inner = inner_radius;
     g.s = s;
-    raster::walk_dot(raster::whole_canvas(canvas), fp, shape, g, y, paint);
+    return !fp.empty();
 }
 
 // Writes rows of the output world: the canvas's pixels through
@@ -110,26 +105,32 @@ float effective_softness(float edge_softness) {
 }
 
 void draw_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
-              float inner_radius, float opacity, Rgb color) {
+              float inner_radius, float opacity, Rgb color, const DrawKernels& kernels) {
     // Without a positive opacity no pixel can be raised: every coverage it
     // gives is at most 0, and alpha is never below 0.
     if (!(opacity > 0.0f) || !std::isfinite(opacity)) {
         return;
     }
-    dispatch_dot(canvas, shape, effective_softness(softness), x, y, radius, inner_radius,
-                 raster::MaxPaint{opacity, color});
+    Footprint fp;
+    raster::RowGeometry g;
+    if (place_dot(canvas, effective_softness(softness), x, y, radius, inner_radius, fp, g)) {
+        kernels.dot(raster::whole_canvas(canvas), fp, shape, g, y, opacity, color);
+    }
 }
 
 void draw_masked_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
                      float inner_radius, const SourceMask& mask, bool match_source_colors,
-                     Rgb dot_color) {
-    const MaskSampler sampler = make_mask_sampler(mask);
-    dispatch_dot(canvas, shape, effective_softness(softness), x, y, radius, inner_radius,
-                 raster::MaskedMaxPaint{sampler, match_source_colors, dot_color});
+                     Rgb dot_color, const DrawKernels& kernels) {
+    Footprint fp;
+    raster::RowGeometry g;
+    if (place_dot(canvas, effective_softness(softness), x, y, radius, inner_radius, fp, g)) {
+        kernels.masked_dot(raster::whole_canvas(canvas), fp, shape, g, y, make_mask_sampler(mask),
+                           match_source_colors, dot_color);
+    }
 }
 
 void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,
-                       Rgb dot_color, const CancelCheck& cancel) {
+                       Rgb dot_color, const CancelCheck& cancel, const DrawKernels& kernels) {
     if (!canvas_ok(canvas)) {
         return;
     }
@@ -145,13 +146,13 @@ void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source
         // Matching colours without a colour plane paints white.
         const bool per_pixel = match_source_colors && sampler.colors != nullptr;
         const Rgb uniform = match_source_colors ? Rgb{1.0f, 1.0f, 1.0f} : dot_color;
-        raster::fill_row(out, sampler.coverage + mask_row,
+        kernels.fill_row(out, sampler.coverage + mask_row,
                          per_pixel ? sampler.colors + mask_row : nullptr, uniform, cols);
     }
 }
 
 void draw_particles(std::span<const Particle> particles, int32_t width, int32_t height,
-                    float edge_softness, Canvas& canvas) {
+                    float edge_softness, Canvas& canvas, const DrawKernels& kernels) {
     if (!canvas_ok(canvas)) {
         return;
     }
@@ -189,19 +190,13 @@ void draw_particles(std::span<const Particle> particles, int32_t width, int32_t 
         g.x = particle.x;
         g.radius = particle.radius;
         g.s = s;
-        const Rgb color = particle.color;
-        const float opacity = particle.opacity;
-        // Particles are always circles; they accumulate by the over operator.
-        raster::walk_footprint<raster::Measure::kCircle, false, false>(
-            raster::whole_canvas(canvas), fp, g, particle.y,
-            [opacity, color](PremultipliedPixel* pixels, const float* coverage, int32_t count,
-                             int32_t, int32_t) {
-                raster::paint_over_row(pixels, coverage, count, opacity, color);
-            });
+        kernels.particle(raster::whole_canvas(canvas), fp, g, particle.y, particle.opacity,
+                         particle.color);
     }
 }
 
-void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelCheck& cancel) {
+void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelCheck& cancel,
+                    const DrawKernels& kernels) {
     if (output.data == nullptr || output.width <= 0 || output.height <= 0) {
         return;
     }
@@ -218,10 +213,10 @@ void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelC
                      });
         break;
     case PixelDepth::k16:
-        convert_rows(source, width, height, output, cancel, 8, raster::convert_row_16);
+        convert_rows(source, width, height, output, cancel, 8, kernels.convert_row_16);
         break;
     default:
-        convert_rows(source, width, height, output, cancel, 4, raster::convert_row_8);
+        convert_rows(source, width, height, output, cancel, 4, kernels.convert_row_8);
         break;
     }
 }

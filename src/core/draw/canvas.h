@@ -3,6 +3,7 @@
 #include "common/cancel.h"
 #include "common/color.h"
 #include "common/pixel_view.h"
+#include "draw/kernels.h"
 #include "frame/settings.h"
 
 #include <cstdint>
@@ -38,6 +39,9 @@ struct Particle {
     Rgb color;
 };
 
+// The drawing functions below take the drawing form to use last; by default
+// the best this processor runs. Every form gives the same pixels.
+
 // Sizes the canvas to width x height, all transparent. Throws
 // std::runtime_error("Unsupported output dimensions") outside the size limit.
 void reset_canvas(Canvas& canvas, int32_t width, int32_t height);
@@ -50,26 +54,30 @@ float effective_softness(float edge_softness);
 // hole or opacity is not finite draws nothing; a huge radius is clipped to
 // the canvas.
 void draw_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
-              float inner_radius, float opacity, Rgb color);
+              float inner_radius, float opacity, Rgb color,
+              const DrawKernels& kernels = draw_kernels());
 
 // Draws one dot of a solid phase: each pixel's opacity is the mask's coverage
 // there, and its colour the mask's colour (or `dot_color` when not matching).
 void draw_masked_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
                      float inner_radius, const SourceMask& mask, bool match_source_colors,
-                     Rgb dot_color);
+                     Rgb dot_color, const DrawKernels& kernels = draw_kernels());
 
 // Overwrites the canvas with the mask drawn solid; polls `cancel` every 64 rows.
 void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,
-                       Rgb dot_color, const CancelCheck& cancel);
+                       Rgb dot_color, const CancelCheck& cancel,
+                       const DrawKernels& kernels = draw_kernels());
 
 // Composites particles over the canvas in list order. Particles of radius
 // at most 0.01, without positive opacity or with a non-finite number are
 // skipped.
 void draw_particles(std::span<const Particle> particles, int32_t width, int32_t height,
-                    float edge_softness, Canvas& canvas);
+                    float edge_softness, Canvas& canvas,
+                    const DrawKernels& kernels = draw_kernels());
 
 // Writes the canvas into `output` at its depth, transparent where the output
 // reaches beyond the canvas; polls `cancel` before every 64th row.
-void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelCheck& cancel);
+void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelCheck& cancel,
+                    const DrawKernels& kernels = draw_kernels());
 
 } // namespace pointillo

@@ -35,9 +35,10 @@ struct DotStyle {
 // Sizes the canvas to width x height and draws `dots` in list order: the
 // same pixels, bit for bit, as reset_canvas followed by draw_dot (or
 // draw_masked_dot) for each dot in turn. The canvas is produced tile by tile,
-// each tile cleared, drawn and written out while it is in cache. Throws
-// std::runtime_error("Unsupported output dimensions") outside the size limit.
+// each tile cleared, drawn and written out while it is in cache, with the
+// drawing form `kernels`. Throws std::runtime_error("Unsupported output
+// dimensions") outside the size limit.
 void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& style,
-                 std::span<const DotDraw> dots);
+                 std::span<const DotDraw> dots, const DrawKernels& kernels = draw_kernels());
 
 } // namespace pointillo

@@ -1,7 +1,10 @@
 #pragma once
 
-// Walking a dot's footprint row by row, shared by the single-dot drawing
-// routines and the batch renderer. Internal to the drawing code.
+// Walking a dot's footprint row by row, internal to the drawing code. The
+// walks are written once and instantiated by each drawing form with its own
+// row kernels: `Form::RowKernel<M, Hole>`, `Form::paint_max_row` and
+// `Form::paint_over_row` (see kernel_table.h). Each form is a type local to
+// its file, so the instantiations of different forms never meet.
 
 #include "draw/canvas.h"
 #include "draw/mask_sampler.h"
@@ -76,9 +79,9 @@ inline float centre_of(int32_t index) {
 // on the live columns outside the solid ones, 1 on the solid ones, 0 on the
 // rest. The computed runs go first, since the kernel may write a few entries
 // past a run's end; the constant runs then overwrite any such spill.
-template <Measure M, bool Hole>
-void fill_coverage(float* out, int32_t c0, int32_t c1, const RowSpans& spans,
-                   const RowKernel<M, Hole>& kernel, float dy, double dy2) {
+template <class Kernel>
+void fill_coverage(float* out, int32_t c0, int32_t c1, const RowSpans& spans, const Kernel& kernel,
+                   float dy, double dy2) {
     const auto clip_run = [c0, c1](int32_t a, int32_t b) {
         return Span{a > c0 ? a : c0, b < c1 ? b : c1};
     };
@@ -125,10 +128,10 @@ constexpr int32_t kSmallWidth = 32;
 // the window allows, since the columns past the footprint have coverage 0.
 // Wider footprints split each row into columns known to be 0, known to be 1
 // and the ramp between, and compute only the ramp.
-template <Measure M, bool Hole, bool SkipZero, class Paint>
+template <class Form, Measure M, bool Hole, bool SkipZero, class Paint>
 void walk_footprint(const Surface& surface, const Footprint& fp, const RowGeometry& g, float y,
                     Paint paint) {
-    const RowKernel<M, Hole> kernel(g);
+    const typename Form::template RowKernel<M, Hole> kernel(g);
     const Bounds bounds = dot_bounds<Hole>(g, fp.cols.last);
     const int32_t width = fp.cols.last - fp.cols.first + 1;
     if (width <= kSmallWidth) {
@@ -161,41 +164,50 @@ void walk_footprint(const Surface& surface, const Footprint& fp, const RowGeomet
         for (int32_t c0 = range.first; c0 <= range.last; c0 += kChunk) {
             const int32_t left = range.last - c0 + 1;
             const int32_t count = left < kChunk ? left : kChunk;
-            fill_coverage<M, Hole>(coverage, c0, c0 + count - 1, spans, kernel, row_g.dy,
-                                   row_g.dy2);
+            fill_coverage(coverage, c0, c0 + count - 1, spans, kernel, row_g.dy, row_g.dy2);
             paint(surface.at(i, c0), coverage, count, c0, i);
         }
     }
 }
 
 // Walks one dot of the given shape (by maximum: zero coverage skipped).
-template <class Paint>
+template <class Form, class Paint>
 void walk_dot(const Surface& surface, const Footprint& fp, DotShape shape, const RowGeometry& g,
               float y, Paint paint) {
     const bool hole = g.inner > 0.0f;
     switch (measure_of(shape)) {
     case Measure::kSquare:
-        hole ? walk_footprint<Measure::kSquare, true, true>(surface, fp, g, y, paint)
-             : walk_footprint<Measure::kSquare, false, true>(surface, fp, g, y, paint);
+        hole ? walk_footprint<Form, Measure::kSquare, true, true>(surface, fp, g, y, paint)
+             : walk_footprint<Form, Measure::kSquare, false, true>(surface, fp, g, y, paint);
         break;
     case Measure::kDiamond:
-        hole ? walk_footprint<Measure::kDiamond, true, true>(surface, fp, g, y, paint)
-             : walk_footprint<Measure::kDiamond, false, true>(surface, fp, g, y, paint);
+        hole ? walk_footprint<Form, Measure::kDiamond, true, true>(surface, fp, g, y, paint)
+             : walk_footprint<Form, Measure::kDiamond, false, true>(surface, fp, g, y, paint);
         break;
     case Measure::kCircle:
-        hole ? walk_footprint<Measure::kCircle, true, true>(surface, fp, g, y, paint)
-             : walk_footprint<Measure::kCircle, false, true>(surface, fp, g, y, paint);
+        hole ? walk_footprint<Form, Measure::kCircle, true, true>(surface, fp, g, y, paint)
+             : walk_footprint<Form, Measure::kCircle, false, true>(surface, fp, g, y, paint);
         break;
     }
 }
 
 // Paints by maximum with one opacity and colour for the whole dot.
-struct MaxPaint {
+template <class Form> struct MaxPaint {
     float opacity;
     Rgb color;
     void operator()(PremultipliedPixel* pixels, const float* coverage, int32_t count, int32_t,
                     int32_t) const {
-        paint_max_row(pixels, coverage, count, opacity, color);
+        Form::paint_max_row(pixels, coverage, count, opacity, color);
+    }
+};
+
+// Composites by the over operator with one opacity and colour (particles).
+template <class Form> struct OverPaint {
+    float opacity;
+    Rgb color;
+    void operator()(PremultipliedPixel* pixels, const float* coverage, int32_t count, int32_t,
+                    int32_t) const {
+        Form::paint_over_row(pixels, coverage, count, opacity, color);
     }
 };
 

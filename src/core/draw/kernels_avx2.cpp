@@ -1,24 +1,25 @@
-#include "draw/float_math.h"
-#include "draw/plain_piece.h"
+// The AVX2 form of the small plain-dot path: eight ramp pixels at a time,
+// four rows' spans at once. The rest of the AVX2 table is the SSE2 form's.
+// Its plain twin is walk_plain_piece in plain_piece.h with the portable form's
+// kernels, whose bits it gives.
 
-#include <atomic>
-#include <cmath>
-#include <cstdint>
+#include "draw/simd_levels.h"
 
 #if POINTILLO_DRAW_AVX2
+
+#include "draw/float_math.h"
+#include "draw/kernel_table.h"
+
+#include <cstdint>
 #include <immintrin.h>
+
 // Only the functions marked so use AVX2; everything else in the module,
 // inline functions from shared headers included, stays at the baseline.
 #define POINTILLO_AVX2 __attribute__((target("avx2")))
 #define POINTILLO_AVX2_INLINE __attribute__((target("avx2"), always_inline))
-#endif
 
 namespace pointillo::raster {
 namespace {
-
-std::atomic<bool> force_baseline{false};
-
-#if POINTILLO_DRAW_AVX2
 
 // Spans of up to eight rows of a piece: live [first, last], solid
 // [solid_first, solid_last] (solid_first = last + 1 when there is none).
@@ -244,24 +245,6 @@ template <Measure M> POINTILLO_AVX2 void draw_piece8(const PlainPiece& piece, Ra
     }
 }
 
-#endif
-
-} // namespace
-
-bool avx2_drawing() {
-#if POINTILLO_DRAW_AVX2
-    static const bool supported = __builtin_cpu_supports("avx2");
-    return supported && !force_baseline.load(std::memory_order_relaxed);
-#else
-    return false;
-#endif
-}
-
-void force_baseline_drawing(bool on) {
-    force_baseline.store(on, std::memory_order_relaxed);
-}
-
-#if POINTILLO_DRAW_AVX2
 void draw_plain_piece_avx2(Measure measure, const PlainPiece& piece, RampList& list) {
     switch (measure) {
     case Measure::kSquare:
@@ -275,6 +258,13 @@ void draw_plain_piece_avx2(Measure measure, const PlainPiece& piece, RampList& l
         break;
     }
 }
-#endif
+
+} // namespace
+
+void install_avx2(DrawKernels& kernels) {
+    kernels.plain_piece = &draw_plain_piece_avx2;
+}
 
 } // namespace pointillo::raster
+
+#endif
