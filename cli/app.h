@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/effect_bridge.h"
+#include "cli/motion_blur.h"
 #include "cli/render.h"
 
 #include <atomic>
@@ -18,9 +19,11 @@ namespace pointillo {
 struct AppContext {
     std::ostream* out = nullptr;
     std::ostream* err = nullptr;
-    bool err_is_terminal = false;        // draw a progress bar on `err`
-    std::atomic<bool>* cancel = nullptr; // raised by Ctrl-C; null: a private flag
+    bool err_is_terminal = false;              // draw a progress bar on `err`
+    std::function<int32_t()> terminal_columns; // its width now; null or 0: 80
+    std::atomic<bool>* cancel = nullptr;       // raised by Ctrl-C; null: a private flag
     FrameRenderer renderer;
+    TimeRenderer time_renderer; // sub-frames, for motion blur
     std::function<std::vector<EffectParam>()> parameters;
     std::function<EffectInfo()> info;
     std::function<void(const PreparedScene&, std::span<const int32_t>,

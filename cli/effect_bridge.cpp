@@ -249,9 +249,9 @@ bool same_scene(const PreparedScene& bound, const PreparedScene& scene) {
     return true;
 }
 
-hostsim::FrameRequest frame_request(const PreparedScene& scene, int32_t frame) {
+hostsim::FrameRequest frame_request(const PreparedScene& scene, int32_t current_time) {
     hostsim::FrameRequest request;
-    request.time = frame_current_time(frame);
+    request.time = current_time;
     request.time_step = scene.time_step;
     request.time_scale = static_cast<A_u_long>(std::max(scene.time_scale, 1));
     request.depth = depth_bits(scene.depth);
@@ -551,8 +551,18 @@ EffectInfo EffectSession::info() {
 
 void EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
                                  const std::atomic<bool>& cancel, FrameImage& image) {
+    render_at_time(scene, frame_current_time(frame), cancel, image);
+}
+
+ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
+                                      const std::atomic<bool>& cancel) {
+    return render_at_time(scene, frame_current_time(frame), cancel);
+}
+
+void EffectSession::render_at_time(const PreparedScene& scene, int32_t current_time,
+                                   const std::atomic<bool>& cancel, FrameImage& image) {
     Session& s = loaded().session;
-    hostsim::FrameRequest request = frame_request(scene, frame);
+    hostsim::FrameRequest request = frame_request(scene, current_time);
     request.abort = [&cancel](int64_t) -> PF_Err {
         return cancel.load(std::memory_order_relaxed) ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };
@@ -585,10 +595,10 @@ void EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
     image.view.depth = scene.depth;
 }
 
-ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
-                                      const std::atomic<bool>& cancel) {
+ArgbImage EffectSession::render_at_time(const PreparedScene& scene, int32_t current_time,
+                                        const std::atomic<bool>& cancel) {
     FrameImage rendered;
-    render_frame(scene, frame, cancel, rendered);
+    render_at_time(scene, current_time, cancel, rendered);
     const ConstPixelView& view = rendered.view;
     ArgbImage image = make_argb_image(view.width, view.height, scene.depth);
     const PixelView packed = view_of(image);

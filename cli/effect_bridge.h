@@ -112,6 +112,13 @@ class EffectSession {
     ArgbImage render_frame(const PreparedScene& scene, int32_t frame,
                            const std::atomic<bool>& cancel);
 
+    // The same at any host time (units of the scene's time scale, frames 1000
+    // apart), for sub-frame samples: a frame's time gives that frame's image.
+    void render_at_time(const PreparedScene& scene, int32_t current_time,
+                        const std::atomic<bool>& cancel, FrameImage& image);
+    ArgbImage render_at_time(const PreparedScene& scene, int32_t current_time,
+                             const std::atomic<bool>& cancel);
+
     // Writes a replay bundle (hostsim/replay.h) of exactly what the host
     // hands the effect for these frames of the scene: every parameter's
     // value or keyframes, the layers' pixels at the scene's depth and

@@ -68,8 +68,30 @@ std::vector<uint8_t> read_file_bytes(const std::filesystem::path& path, std::uin
     return bytes;
 }
 
+std::filesystem::path temporary_path_for(const std::filesystem::path& path) {
+    return path.parent_path() / temporary_name(path);
+}
+
+std::string folder_write_problem(const std::filesystem::path& dir) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(dir.empty() ? "." : dir, ec)) {
+        return "no such folder";
+    }
+    // Permission bits do not tell (root, read-only mounts, network shares):
+    // try it.
+    const std::filesystem::path probe =
+        (dir.empty() ? std::filesystem::path(".") : dir) / temporary_name("write-check");
+    const int fd = ::open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return std::strerror(errno);
+    }
+    ::close(fd);
+    std::filesystem::remove(probe, ec);
+    return {};
+}
+
 void write_file_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
-    const std::filesystem::path temporary = path.parent_path() / temporary_name(path);
+    const std::filesystem::path temporary = temporary_path_for(path);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         throw RenderFailure("cannot create " + temporary.string() + ": " + std::strerror(errno));

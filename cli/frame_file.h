@@ -4,6 +4,7 @@
 #include "cli/prepared_scene.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +41,13 @@ StraightImage frame_to_png_pixels(const ArgbImage& frame, const std::optional<Rg
 // A depth-32 frame for OpenEXR: unchanged without a background; with one,
 // c + bg x (1 - a) in float with bg = byte / 255, alpha 1.
 ArgbImage frame_to_exr_pixels(const ArgbImage& frame, const std::optional<Rgb8>& background);
+
+// Whether `path` holds a whole frame file of the kind `depth` writes, judged
+// by its structure without decoding the pixels: a PNG's chunks from the
+// signature to an IEND that ends the file, each within the file; an OpenEXR
+// file's header, and a line offset table whose chunks all lie within the
+// file, the last one ending it. An absent, empty or truncated file is not.
+bool frame_file_is_whole(const std::filesystem::path& path, PixelDepth depth);
 
 // The complete file for a frame: PNG at depths 8 and 16, OpenEXR at 32.
 std::vector<uint8_t> encode_frame_file(const ArgbImage& frame,

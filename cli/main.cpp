@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #if defined(__GLIBC__)
@@ -50,6 +51,11 @@ int main(int argc, char** argv) {
     context.out = &std::cout;
     context.err = &std::cerr;
     context.err_is_terminal = isatty(STDERR_FILENO) != 0;
+    // Asked at every redraw, so a resized window gets a fitting line.
+    context.terminal_columns = []() -> int32_t {
+        winsize size{};
+        return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 ? size.ws_col : 0;
+    };
     context.cancel = &interrupted;
     if (const char* path = std::getenv("PATH")) {
         context.search_path = path;

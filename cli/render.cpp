@@ -38,8 +38,9 @@ void set_frame_image(FrameImage& frame, const ArgbImage& image) {
 std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth) {
     std::vector<int32_t> frames;
     for (int32_t n = job.frames.first; n <= job.frames.last; ++n) {
-        std::error_code ec;
-        if (job.resume && std::filesystem::exists(job.out_dir / frame_file_name(n, depth), ec)) {
+        // An empty or cut-off file (copied in, or left by a full disk) is
+        // rendered again.
+        if (job.resume && frame_file_is_whole(job.out_dir / frame_file_name(n, depth), depth)) {
             continue;
         }
         frames.push_back(n);

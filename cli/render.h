@@ -51,7 +51,8 @@ struct RenderSummary {
     bool cancelled = false; // stopped by `cancel` before all frames were done
 };
 
-// The frames of `job` whose files are still to be written.
+// The frames of `job` whose files are still to be written: all of them, or
+// with `resume` those without a whole file (frame_file_is_whole).
 std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth);
 
 // Renders the frames of `job` on `job.jobs` threads and writes each to

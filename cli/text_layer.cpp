@@ -9,7 +9,9 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
+#include <utility>
 #include FT_BBOX_H
 #include FT_FREETYPE_H
 #include FT_GLYPH_H
@@ -138,6 +140,99 @@ std::vector<std::string> split_lines(const std::string& text) {
     }
 }
 
+// The code point whose UTF-8 starts at `at` (U+FFFD for a broken sequence).
+uint32_t code_point_at(const std::string& text, size_t at) {
+    const auto byte = [&](size_t i) {
+        return i < text.size() ? static_cast<uint32_t>(static_cast<unsigned char>(text[i])) : 0u;
+    };
+    const uint32_t b0 = byte(at);
+    const auto tail = [&](size_t i) { return byte(at + i) & 0x3Fu; };
+    if (b0 < 0x80) {
+        return b0;
+    }
+    if ((b0 & 0xE0) == 0xC0) {
+        return (b0 & 0x1F) << 6 | tail(1);
+    }
+    if ((b0 & 0xF0) == 0xE0) {
+        return (b0 & 0x0F) << 12 | tail(1) << 6 | tail(2);
+    }
+    if ((b0 & 0xF8) == 0xF0) {
+        return (b0 & 0x07) << 18 | tail(1) << 12 | tail(2) << 6 | tail(3);
+    }
+    return 0xFFFD;
+}
+
+// Fontconfig's weight numbers by name, for messages.
+std::string weight_name(int weight) {
+    static constexpr std::pair<int, const char*> kNames[] = {{FC_WEIGHT_THIN, "thin"},
+                                                             {FC_WEIGHT_EXTRALIGHT, "extralight"},
+                                                             {FC_WEIGHT_LIGHT, "light"},
+                                                             {FC_WEIGHT_BOOK, "book"},
+                                                             {FC_WEIGHT_REGULAR, "regular"},
+                                                             {FC_WEIGHT_MEDIUM, "medium"},
+                                                             {FC_WEIGHT_DEMIBOLD, "semibold"},
+                                                             {FC_WEIGHT_BOLD, "bold"},
+                                                             {FC_WEIGHT_EXTRABOLD, "extrabold"},
+                                                             {FC_WEIGHT_BLACK, "black"},
+                                                             {FC_WEIGHT_EXTRABLACK, "extrablack"}};
+    for (const auto& [value, name] : kNames) {
+        if (value == weight) {
+            return name;
+        }
+    }
+    return std::to_string(weight);
+}
+
+std::optional<int> pattern_int(FcPattern* pattern, const char* object) {
+    int value = 0;
+    if (FcPatternGetInteger(pattern, object, 0, &value) != FcResultMatch) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+// What the match lacks of the weight, slant, width and style asked for in
+// `asked` (the parsed name, before fontconfig filled in its defaults).
+std::string substitution_of(FcPattern* asked, FcPattern* match) {
+    std::string missing;
+    std::string given;
+    const auto note = [&](const std::string& want, const std::string& got) {
+        missing += (missing.empty() ? "" : ", ") + want;
+        given += (given.empty() ? "" : ", ") + got;
+    };
+    const auto asked_weight = pattern_int(asked, FC_WEIGHT);
+    const auto got_weight = pattern_int(match, FC_WEIGHT);
+    if (asked_weight && got_weight && *asked_weight != *got_weight) {
+        note("weight " + weight_name(*asked_weight), "weight " + weight_name(*got_weight));
+    }
+    // Italic and oblique both lean; either stands for the other.
+    const auto asked_slant = pattern_int(asked, FC_SLANT);
+    const auto got_slant = pattern_int(match, FC_SLANT);
+    if (asked_slant && got_slant && (*asked_slant > 0) != (*got_slant > 0)) {
+        note(*asked_slant > 0 ? "italic" : "upright", *got_slant > 0 ? "italic" : "upright");
+    }
+    const auto asked_width = pattern_int(asked, FC_WIDTH);
+    const auto got_width = pattern_int(match, FC_WIDTH);
+    if (asked_width && got_width && *asked_width != *got_width) {
+        note("width " + std::to_string(*asked_width), "width " + std::to_string(*got_width));
+    }
+    const std::string asked_style = pattern_string(asked, FC_STYLE, 0);
+    if (!asked_style.empty()) {
+        bool found = false;
+        for (int i = 0;; ++i) {
+            const std::string style = pattern_string(match, FC_STYLE, i);
+            if (style.empty()) {
+                break;
+            }
+            found = found || lower(style) == lower(asked_style);
+        }
+        if (!found) {
+            note("style " + asked_style, "style " + pattern_string(match, FC_STYLE, 0));
+        }
+    }
+    return missing.empty() ? std::string() : missing + "; got " + given;
+}
+
 FT_Pos round_to_pixel(double value) {
     return static_cast<FT_Pos>(std::llround(value / 64.0)) * 64;
 }
@@ -157,6 +252,7 @@ ResolvedFont resolve_font(const std::string& name) {
         throw std::runtime_error("the font name \"" + name +
                                  "\" names no family, for example \"DejaVu Sans:bold\"");
     }
+    const Pattern asked(FcPatternDuplicate(pattern.get()));
     FcConfigSubstitute(config, pattern.get(), FcMatchPattern);
     FcDefaultSubstitute(pattern.get());
     FcResult result = FcResultNoMatch;
@@ -184,6 +280,8 @@ ResolvedFont resolve_font(const std::string& name) {
         font.face_index = index;
     }
     font.family = offered;
+    font.style = pattern_string(match.get(), FC_STYLE, 0);
+    font.substitution = substitution_of(asked.get(), match.get());
     if (font.file.empty()) {
         throw std::runtime_error("font \"" + name + "\" has no file");
     }
@@ -191,7 +289,8 @@ ResolvedFont resolve_font(const std::string& name) {
 }
 
 StraightImage render_text_layer(const TextSource& text, const ResolvedFont& font, int32_t width,
-                                int32_t height) {
+                                int32_t height, TextNotes* notes) {
+    TextNotes found;
     StraightImage image = make_straight_image(width, height, 8);
     FreeTypeLibrary ft;
     FaceHolder holder;
@@ -223,6 +322,15 @@ StraightImage render_text_layer(const TextSource& text, const ResolvedFont& font
         FT_Pos pen_x = 0;
         FT_Pos pen_y = 0;
         for (unsigned i = 0; i < count; ++i) {
+            // Glyph 0 is the font's "missing" box; the cluster is the byte
+            // offset of the character it stands for.
+            if (infos[i].codepoint == 0) {
+                const uint32_t cp = code_point_at(chars, infos[i].cluster);
+                auto& missing = found.missing_glyphs;
+                if (std::find(missing.begin(), missing.end(), cp) == missing.end()) {
+                    missing.push_back(cp);
+                }
+            }
             if (FT_Load_Glyph(face, infos[i].codepoint, kLoadFlags) == 0 &&
                 face->glyph->format == FT_GLYPH_FORMAT_OUTLINE &&
                 face->glyph->outline.n_points > 0) {
@@ -244,6 +352,9 @@ StraightImage render_text_layer(const TextSource& text, const ResolvedFont& font
         }
     }
     if (glyphs.empty()) {
+        if (notes != nullptr) {
+            *notes = found;
+        }
         return image;
     }
 
@@ -274,11 +385,16 @@ StraightImage render_text_layer(const TextSource& text, const ResolvedFont& font
     params.gray_spans = add_spans;
     params.user = &coverage;
     params.clip_box = FT_BBox{0, 0, width, height};
+    FT_BBox ink{kNone, kNone, -kNone, -kNone};
     for (const PlacedGlyph& g : glyphs) {
         const size_t line = static_cast<size_t>(g.line);
         const FT_Pos shift_x = round_to_pixel(
             (width_26_6 - static_cast<double>(line_min[line] + line_max[line])) / 2.0);
         const FT_Pos dy = shift_y - line_height * g.line;
+        ink.xMin = std::min(ink.xMin, g.box.xMin + shift_x);
+        ink.xMax = std::max(ink.xMax, g.box.xMax + shift_x);
+        ink.yMin = std::min(ink.yMin, g.box.yMin + dy);
+        ink.yMax = std::max(ink.yMax, g.box.yMax + dy);
         // Glyphs wholly outside the layer are skipped: the rasteriser
         // refuses coordinates far beyond its pixel range.
         if (g.box.xMax + shift_x <= 0 || g.box.xMin + shift_x >= width * 64 ||
@@ -290,6 +406,17 @@ StraightImage render_text_layer(const TextSource& text, const ResolvedFont& font
         if (FT_Outline_Render(ft.library, outline, &params) != 0) {
             throw std::runtime_error("FreeType could not rasterise a glyph");
         }
+    }
+
+    // 26.6 units, y up: a box beyond 0 or the layer's side is cut there.
+    found.ink_width = static_cast<int32_t>((ink.xMax - ink.xMin + 63) / 64);
+    found.ink_height = static_cast<int32_t>((ink.yMax - ink.yMin + 63) / 64);
+    found.cut_left = ink.xMin < 0;
+    found.cut_right = ink.xMax > FT_Pos{width} * 64;
+    found.cut_bottom = ink.yMin < 0;
+    found.cut_top = ink.yMax > FT_Pos{height} * 64;
+    if (notes != nullptr) {
+        *notes = found;
     }
 
     const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);

@@ -13,7 +13,10 @@
 #include "test_support.h"
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -106,11 +109,32 @@ inline AppRun run_pointillo(const std::vector<std::string>& args) {
     AppContext context = effect_app_context(test_session());
     context.out = &out;
     context.err = &err;
+    if (const char* path = std::getenv("PATH")) {
+        context.search_path = path;
+    }
     AppRun run;
     run.status = run_app(args, context);
     run.out = out.str();
     run.err = err.str();
     return run;
+}
+
+// The standard output of a shell command, or nullopt when it fails.
+inline std::optional<std::string> command_output(const std::string& command) {
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return std::nullopt;
+    }
+    std::string out;
+    char buffer[4096];
+    for (size_t n = 0; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
+        out.append(buffer, n);
+    }
+    return ::pclose(pipe) == 0 ? std::optional<std::string>(out) : std::nullopt;
+}
+
+inline bool have_ffmpeg() {
+    return command_output("command -v ffmpeg && command -v ffprobe").has_value();
 }
 
 inline bool same_image(const ArgbImage& a, const ArgbImage& b) {

@@ -6,6 +6,7 @@
 #include "cli/effect_bridge.h"
 #include "cli/exr_io.h"
 #include "cli/frame_file.h"
+#include "cli/motion_blur.h"
 #include "cli/png_io.h"
 #include "effect_support.h"
 #include "hostsim/command.h"
@@ -405,6 +406,158 @@ TEST(EndToEnd, DownsampledRendersTakeDownsampledLayers) {
                   encode_frame_file(render_frame(prepared, 14), std::nullopt))
             << n;
     }
+}
+
+// ---- templates ---------------------------------------------------------------------------
+
+TEST(EndToEnd, SetOverridesRenderAsIfTheSceneSaidSo) {
+    const TempDir dir;
+    write_two_words(dir);
+    write_text(dir / "template.json", two_words_scene());
+    write_text(dir / "written.json",
+               R"({"comp": {"width": 160, "height": 90, "fps": 10, "duration": 3},
+        "sources": [{"image": "art.png"}, {"image": "dot.png"}],
+        "params": {"Spacing": 3, "Dot Size": 5, "Motion Style": "Pop"}})");
+    const AppRun set = run_pointillo(
+        {"render", (dir / "template.json").string(), "-o", (dir / "set").string(), "--frames",
+         "4-14", "--set", "sources[0].image=art.png", "--set", "sources[1].image=dot.png", "--set",
+         "params.Dot Size=5", "--set", "params.Motion Style=Pop"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    const AppRun written = run_pointillo({"render", (dir / "written.json").string(), "-o",
+                                          (dir / "written").string(), "--frames", "4-14"});
+    ASSERT_EQ(written.status, 0) << written.err;
+    for (const int32_t frame : {4, 14}) {
+        const std::string name = frame_file_name(frame, PixelDepth::k8);
+        EXPECT_EQ(read_bytes(dir / "set" / name), read_bytes(dir / "written" / name)) << name;
+    }
+    const AppRun plain = run_pointillo({"render", (dir / "template.json").string(), "-o",
+                                        (dir / "plain").string(), "--frame", "14"});
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_NE(read_bytes(dir / "plain" / "frame_00014.png"),
+              read_bytes(dir / "set" / "frame_00014.png"));
+}
+
+// ---- motion blur -------------------------------------------------------------------------
+
+TEST(EndToEnd, MotionBlurAveragesMovingFramesAndKeepsStillOnes) {
+    const TempDir dir;
+    write_two_words(dir);
+    write_text(dir / "scene.json", two_words_scene(R"("Enable Additional Particles": true)"));
+    for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
+        const std::string bits = std::to_string(depth_bits(depth));
+        // Frames 4 and 14 only, one run each.
+        const auto render = [&](const std::string& out, std::vector<std::string> extra) {
+            for (const char* frame : {"4", "14"}) {
+                std::vector<std::string> args = {"render",  (dir / "scene.json").string(),
+                                                 "-o",      (dir / out).string(),
+                                                 "--frame", frame,
+                                                 "--depth", bits};
+                args.insert(args.end(), extra.begin(), extra.end());
+                const AppRun run = run_pointillo(args);
+                EXPECT_EQ(run.status, 0) << out << ": " << run.err;
+            }
+        };
+        render("sharp" + bits, {});
+        render("blur" + bits, {"--motion-blur", "4"});
+        render("one" + bits, {"--motion-blur", "1"});
+        render("wide" + bits, {"--motion-blur", "4", "--shutter-angle", "360"});
+        const auto file = [&](const std::string& out, int32_t frame) {
+            return read_bytes(dir / out / frame_file_name(frame, depth));
+        };
+        // Frame 4 holds the first word: every sub-frame is the same picture.
+        EXPECT_EQ(file("blur" + bits, 4), file("sharp" + bits, 4)) << bits;
+        EXPECT_EQ(file("wide" + bits, 4), file("sharp" + bits, 4)) << bits;
+        // One sample is the frame itself.
+        EXPECT_EQ(file("one" + bits, 14), file("sharp" + bits, 14)) << bits;
+        // Frame 14 is in flight: the average of the effect at the sample times.
+        Scene scene = testing_support::scene_from(
+            two_words_scene(R"("Enable Additional Particles": true)"), dir.path);
+        scene.depth = depth;
+        const PreparedScene prepared = prepare_scene(scene);
+        ImageSum sum;
+        const std::atomic<bool> cancel{false};
+        for (const int32_t time : motion_blur_times(14, MotionBlur{4, 180.0})) {
+            add_image(sum, testing_support::test_session().render_at_time(prepared, time, cancel));
+        }
+        const std::vector<uint8_t> blurred = file("blur" + bits, 14);
+        EXPECT_EQ(blurred, encode_frame_file(average_image(sum), std::nullopt)) << bits;
+        EXPECT_NE(blurred, file("sharp" + bits, 14)) << bits;
+        EXPECT_NE(blurred, file("wide" + bits, 14)) << bits;
+    }
+}
+
+// ---- video ---------------------------------------------------------------------------------
+
+// The first frame of a video decoded to 8-bit RGBA, as `decoder` reads it.
+std::vector<uint8_t> decoded_rgba(const std::filesystem::path& video, const std::string& decoder) {
+    const std::optional<std::string> raw =
+        testing_support::command_output("ffmpeg -v error " + decoder + " -i '" + video.string() +
+                                        "' -frames:v 1 -f rawvideo -pix_fmt rgba -");
+    return raw ? std::vector<uint8_t>(raw->begin(), raw->end()) : std::vector<uint8_t>{};
+}
+
+TEST(Video, AlphaFormatsCarryTheStraightAlphaOfTheFrames) {
+    if (!testing_support::have_ffmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const TempDir dir;
+    // Half-transparent orange ink; during the hold the effect shows it solid.
+    write_word_png(dir / "dot.png", "DOT", 160, 90, 5, 8, {200, 60, 20, 128});
+    write_text(dir / "scene.json", R"({"comp": {"width": 160, "height": 90, "fps": 10,
+        "duration": 0.5}, "sources": [{"image": "dot.png"}]})");
+    struct Row {
+        const char* file;
+        const char* depth;
+        std::string probe;   // expected in ffprobe's stream report
+        std::string decoder; // how ffmpeg must decode it to see the alpha
+    };
+    const Row rows[] = {
+        {"a.mov", "8", "pix_fmt=yuva444p", ""},
+        {"b.mov", "32", "pix_fmt=yuva444p", ""},
+        {"c.webm", "8", "TAG:alpha_mode=1", "-c:v libvpx-vp9"},
+        {"d.webm", "16", "TAG:alpha_mode=1", "-c:v libvpx-vp9"},
+    };
+    for (const Row& row : rows) {
+        const std::filesystem::path video = dir / row.file;
+        const AppRun run = run_pointillo({"render", (dir / "scene.json").string(), "-o",
+                                          (dir / (std::string("frames") + row.depth)).string(),
+                                          "--depth", row.depth, "--video", video.string()});
+        ASSERT_EQ(run.status, 0) << row.file << ": " << run.err;
+        const std::optional<std::string> probe = testing_support::command_output(
+            "ffprobe -v error -show_streams '" + video.string() + "'");
+        ASSERT_TRUE(probe.has_value()) << row.file;
+        EXPECT_NE(probe->find(row.probe), std::string::npos) << row.file << ":\n" << *probe;
+        EXPECT_NE(probe->find("color_space=bt709"), std::string::npos) << row.file;
+        const std::vector<uint8_t> rgba = decoded_rgba(video, row.decoder);
+        ASSERT_EQ(rgba.size(), size_t{160} * 90 * 4) << row.file;
+        // Inside the D's stem the colour must come back straight (200, not
+        // the premultiplied 100) and the alpha half; outside, nothing.
+        const uint8_t* inside = &rgba[(size_t{44} * 160 + 39) * 4];
+        EXPECT_NEAR(inside[0], 200, 8) << row.file;
+        EXPECT_NEAR(inside[1], 60, 8) << row.file;
+        EXPECT_NEAR(inside[2], 20, 8) << row.file;
+        EXPECT_NEAR(inside[3], 128, 4) << row.file;
+        EXPECT_LE(rgba[(size_t{5} * 160 + 5) * 4 + 3], 2) << row.file;
+    }
+}
+
+TEST(Video, OddSizesArePaddedWithTheEdgeNotBlack) {
+    if (!testing_support::have_ffmpeg()) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    const TempDir dir;
+    write_text(dir / "scene.json", R"({"comp": {"width": 15, "height": 9, "fps": 10,
+        "duration": 0.2}, "background": "#ffffff"})");
+    const AppRun run = run_pointillo({"render", (dir / "scene.json").string(), "-o",
+                                      (dir / "out").string(), "--video", (dir / "a.mp4").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<uint8_t> rgba = decoded_rgba(dir / "a.mp4", "");
+    ASSERT_EQ(rgba.size(), size_t{16} * 10 * 4);
+    uint8_t darkest = 255;
+    for (size_t i = 0; i < rgba.size(); i += 4) {
+        darkest = std::min({darkest, rgba[i], rgba[i + 1], rgba[i + 2]});
+    }
+    EXPECT_GE(darkest, 245) << "the padding column and row are white too";
 }
 
 // ---- failures and cancelling ----------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "cli/exr_io.h"
 #include "cli/frame_file.h"
 #include "cli/png_io.h"
+#include "test_support.h"
 
 #include <cmath>
 #include <csetjmp>
@@ -218,6 +219,52 @@ std::vector<uint8_t> write_png(const PngRecipe& recipe) {
     png_write_end(png, nullptr);
     png_destroy_write_struct(&png, &info);
     return out;
+}
+
+TEST(FrameFile, OnlyWholeFilesCountAsWritten) {
+    const testing_support::TempDir dir;
+    for (const PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
+        // Tall enough for several OpenEXR chunks of 16 lines.
+        ArgbImage frame = make_argb_image(37, 50, depth);
+        for (size_t i = 0; i < frame.samples8.size(); ++i) {
+            frame.samples8[i] = static_cast<uint8_t>(i * 7);
+        }
+        for (size_t i = 0; i < frame.samples16.size(); ++i) {
+            frame.samples16[i] = static_cast<uint16_t>(i * 131 % 32769);
+        }
+        for (size_t i = 0; i < frame.samples32.size(); ++i) {
+            frame.samples32[i] = static_cast<float>(i % 97) / 96.0f;
+        }
+        const std::vector<uint8_t> bytes = encode_frame_file(frame, std::nullopt);
+        const std::filesystem::path path = dir / frame_file_name(0, depth);
+        testing_support::write_bytes(path, bytes);
+        EXPECT_TRUE(frame_file_is_whole(path, depth)) << static_cast<int>(depth);
+
+        // Cut anywhere (the header, the offset table, the middle, the last
+        // byte) or with bytes after the end: not whole.
+        for (const size_t keep : {size_t{0}, size_t{1}, size_t{8}, size_t{40}, size_t{340},
+                                  bytes.size() / 2, bytes.size() - 12, bytes.size() - 1}) {
+            testing_support::write_bytes(
+                path,
+                std::vector<uint8_t>(bytes.begin(), bytes.begin() + static_cast<ptrdiff_t>(keep)));
+            EXPECT_FALSE(frame_file_is_whole(path, depth))
+                << static_cast<int>(depth) << ": " << keep << " of " << bytes.size();
+        }
+        std::vector<uint8_t> longer = bytes;
+        longer.push_back(0);
+        testing_support::write_bytes(path, longer);
+        EXPECT_FALSE(frame_file_is_whole(path, depth)) << static_cast<int>(depth);
+    }
+    // The other kind of file, a folder, nothing.
+    testing_support::write_bytes(dir / "a.png",
+                                 encode_frame_file(make_argb_image(2, 2, PixelDepth::k32), {}));
+    EXPECT_FALSE(frame_file_is_whole(dir / "a.png", PixelDepth::k8));
+    testing_support::write_bytes(dir / "a.exr",
+                                 encode_frame_file(make_argb_image(2, 2, PixelDepth::k8), {}));
+    EXPECT_FALSE(frame_file_is_whole(dir / "a.exr", PixelDepth::k32));
+    std::filesystem::create_directory(dir / "folder.png");
+    EXPECT_FALSE(frame_file_is_whole(dir / "folder.png", PixelDepth::k8));
+    EXPECT_FALSE(frame_file_is_whole(dir / "absent.png", PixelDepth::k8));
 }
 
 TEST(PngDecode, ExpandsEveryColourTypeToStraightRgba) {

@@ -153,7 +153,13 @@ TEST(Render, ResumeRendersOnlyTheMissingFrames) {
     render_frames(scene, job_for(dir, 0, 9, 2), patterned, cancel, nullptr);
     std::filesystem::remove(dir / "frame_00003.png");
     std::filesystem::remove(dir / "frame_00009.png");
-    testing_support::write_text(dir / "frame_00004.png", "kept as it is");
+    // Files that are not whole frames are rendered again: empty, cut short,
+    // not a PNG at all.
+    testing_support::write_text(dir / "frame_00004.png", "");
+    const std::vector<uint8_t> whole = read_bytes(dir / "frame_00005.png");
+    testing_support::write_bytes(dir / "frame_00005.png",
+                                 std::vector<uint8_t>(whole.begin(), whole.end() - 1));
+    testing_support::write_text(dir / "frame_00006.png", "not a frame");
 
     std::mutex mutex;
     std::set<int32_t> rendered;
@@ -168,11 +174,13 @@ TEST(Render, ResumeRendersOnlyTheMissingFrames) {
     RenderJob job = job_for(dir, 0, 9, 3);
     job.resume = true;
     const RenderSummary summary = render_frames(scene, job, counting, cancel, nullptr);
-    EXPECT_EQ(rendered, (std::set<int32_t>{3, 9}));
-    EXPECT_EQ(summary.rendered, 2);
-    EXPECT_EQ(summary.skipped, 8);
+    EXPECT_EQ(rendered, (std::set<int32_t>{3, 4, 5, 6, 9}));
+    EXPECT_EQ(summary.rendered, 5);
+    EXPECT_EQ(summary.skipped, 5);
     EXPECT_EQ(file_names(dir.path).size(), 10u);
-    EXPECT_EQ(testing_support::read_bytes(dir / "frame_00004.png").size(), 13u);
+    EXPECT_EQ(read_bytes(dir / "frame_00005.png"), whole);
+    EXPECT_EQ(read_bytes(dir / "frame_00006.png"),
+              encode_frame_file(patterned_frame(scene, 6), std::nullopt));
 
     // Without --resume every frame is written again.
     rendered.clear();

@@ -210,6 +210,94 @@ TEST(Scene, TheDemoHasThreeWordsAtDefaults) {
     EXPECT_TRUE(scene.params.empty());
 }
 
+Scene parse_with(std::string_view text, std::vector<std::string> sets) {
+    return parse_scene(text, "scene.json", "/scenes", params(), sets);
+}
+
+TEST(Overrides, SetFieldsAndParametersOfTheScene) {
+    const Scene scene = parse_with(kExample, {
+                                                 "sources[0].text=ALICE",
+                                                 "sources[0].size=120",
+                                                 "params.Dot Size=9",
+                                                 "params[\"Scatter\"]=[[0, 0], [1, 300]]",
+                                                 "params.Motion Style=Pop",
+                                                 "params.Loop=true",
+                                                 "comp.fps=25",
+                                                 "background=#102030",
+                                                 "sources[2]={\"text\": \"C\"}",
+                                                 "sources[3]={\"text\": \"42\"}",
+                                                 "sources[3].text=42",
+                                             });
+    const auto& first = std::get<TextSource>(scene.sources[0]);
+    EXPECT_EQ(first.text, "ALICE");
+    EXPECT_EQ(first.size, 120.0);
+    EXPECT_EQ(first.font, "DejaVu Sans:bold") << "untouched fields stay";
+    ASSERT_EQ(scene.sources.size(), 4u) << "an array may gain one entry";
+    EXPECT_EQ(std::get<TextSource>(scene.sources[2]).text, "C");
+    EXPECT_EQ(std::get<TextSource>(scene.sources[3]).text, "42") << "a string stays a string";
+    EXPECT_EQ(track(scene, "Dot Size").keys.size(), 1u);
+    EXPECT_EQ(track(scene, "Dot Size").keys[0].value.number, 9.0);
+    EXPECT_EQ(track(scene, "Scatter").keys.size(), 2u);
+    EXPECT_EQ(track(scene, "Motion Style").keys[0].value.number, 4.0);
+    EXPECT_EQ(track(scene, "Loop").keys[0].value.number, 1.0);
+    EXPECT_EQ(scene.comp.time_scale, 25000);
+    EXPECT_EQ(scene.background, (Rgb8{0x10, 0x20, 0x30}));
+
+    // A scene without params gains them; null clears a field; the last --set wins.
+    const Scene plain = parse_with(R"({"comp": {"width": 4, "height": 4, "fps": 1, "duration": 1},
+        "background": "#ffffff"})",
+                                   {"params.Spacing=12", "background=null", "params.Spacing=13"});
+    EXPECT_EQ(track(plain, "Spacing").keys[0].value.number, 13.0);
+    EXPECT_FALSE(plain.background.has_value());
+}
+
+TEST(Overrides, BadKeysAndValuesAreInputErrors) {
+    struct Row {
+        const char* set;
+        const char* message;
+    };
+    const Row rows[] = {
+        {"sources[0].text", "--set sources[0].text: expected KEY=VALUE"},
+        {"=5", "--set =5: names no field"},
+        {"sources[5].text=A", "sources has 3 entries; a --set may change those or add sources[3]"},
+        {"sources[x]=1", "[x] is not an entry number from 0"},
+        {"sources[0=1", "'[' in the key is not closed"},
+        {"params.=1", "names no parameter"},
+        {"comp..fps=1", "a field name is missing"},
+        {"comp.fps.x=1", "comp.fps is not an object"},
+        {"comp[0]=1", "comp is not an array"},
+        {"comp.frames[0]=1", "comp.frames is not in the scene"},
+        {"sources[0]x=1", "expected '.' or '[' after ']'"},
+        {"params[\"Dot Size=1", "not closed"},
+        // The reader checks what a --set put there as it checks the file.
+        {"comp.width=0", "scene.json: comp.width: must be a whole number from 1 to 30000"},
+        {"comp.length=2", "scene.json: comp.length: unknown field"},
+        {"params.Dot Sise=9", "scene.json: params[\"Dot Sise\"]: unknown parameter"},
+        {"params.Dot Size=big", "params[\"Dot Size\"]: \"Dot Size\" takes a number"},
+        {"sources[1].image=", "scene.json: sources[1] (Source 2).image: must name a PNG file"},
+    };
+    for (const Row& row : rows) {
+        try {
+            parse_with(kExample, {row.set});
+            ADD_FAILURE() << "accepted " << row.set;
+        } catch (const InputError& e) {
+            EXPECT_NE(std::string(e.what()).find(row.message), std::string::npos)
+                << row.set << ": " << e.what();
+        }
+    }
+}
+
+TEST(Scene, AnUnknownFieldListsEveryFieldAllowedThere) {
+    try {
+        parse(R"({"comp": {"width": 4, "height": 4, "fps": 1, "duration": 1}, "sauces": []})");
+        FAIL() << "accepted";
+    } catch (const InputError& e) {
+        EXPECT_STREQ(e.what(), "scene.json: sauces: unknown field; the fields allowed here are "
+                               "\"comp\", \"downsample\", \"depth\", \"background\", "
+                               "\"sources\", \"params\"");
+    }
+}
+
 TEST(Scene, HexColours) {
     EXPECT_EQ(parse_hex_color("#00ff80"), (Rgb8{0, 255, 128}));
     EXPECT_EQ(parse_hex_color("#ABCDEF"), (Rgb8{0xAB, 0xCD, 0xEF}));

@@ -129,5 +129,57 @@ TEST(TextLayer, EmptyTextAndClippedTextAreFine) {
     EXPECT_EQ(ink.bottom, 31);
 }
 
+TextNotes notes_of(const std::string& text, int32_t width, int32_t height, double size) {
+    TextSource source;
+    source.text = text;
+    source.size = size;
+    TextNotes notes;
+    render_text_layer(source, resolve_font("DejaVu Sans"), width, height, &notes);
+    return notes;
+}
+
+TEST(TextLayer, NotesGlyphsTheFontLacksOnceEach) {
+    // U+4E2D and U+6587 (CJK), U+10348 (Gothic, four UTF-8 bytes): not in
+    // DejaVu Sans.
+    const TextNotes notes = notes_of("A\u4E2D\u6587 \u4E2D\n\U00010348", 200, 100, 20);
+    EXPECT_EQ(notes.missing_glyphs, (std::vector<uint32_t>{0x4E2D, 0x6587, 0x10348}));
+    EXPECT_TRUE(notes_of("Caf\u00E9 \u00FC", 200, 100, 20).missing_glyphs.empty());
+}
+
+TEST(TextLayer, NotesTextCutAtTheEdges) {
+    struct Row {
+        const char* text;
+        int32_t width, height;
+        double size;
+        bool left, right, top, bottom;
+    };
+    const Row rows[] = {
+        {"Hi", 200, 100, 40, false, false, false, false},
+        {"WIDE WIDE", 100, 100, 40, true, true, false, false},
+        {"H\nH\nH", 100, 60, 40, false, false, true, true},
+        {"", 100, 60, 40, false, false, false, false},
+    };
+    for (const Row& row : rows) {
+        const TextNotes notes = notes_of(row.text, row.width, row.height, row.size);
+        EXPECT_EQ(notes.cut_left, row.left) << row.text;
+        EXPECT_EQ(notes.cut_right, row.right) << row.text;
+        EXPECT_EQ(notes.cut_top, row.top) << row.text;
+        EXPECT_EQ(notes.cut_bottom, row.bottom) << row.text;
+    }
+    const TextNotes wide = notes_of("WIDE WIDE", 100, 100, 40);
+    EXPECT_GT(wide.ink_width, 100);
+    EXPECT_LT(wide.ink_height, 40);
+}
+
+TEST(TextLayer, NotesAStyleFontconfigSubstituted) {
+    EXPECT_EQ(resolve_font("DejaVu Sans:black").substitution, "weight black; got weight bold");
+    EXPECT_EQ(resolve_font("DejaVu Sans:black").style, "Bold");
+    for (const char* exact : {"DejaVu Sans", "DejaVu Sans:bold", "dejavu serif:italic",
+                              "DejaVu Sans:italic", "DejaVu Sans:style=Bold"}) {
+        EXPECT_EQ(resolve_font(exact).substitution, "") << exact;
+    }
+    EXPECT_EQ(resolve_font("DejaVu Sans:style=Heavy").substitution, "style Heavy; got style Book");
+}
+
 } // namespace
 } // namespace pointillo

@@ -17,7 +17,12 @@ TEST(Video, FormatsByExtension) {
     EXPECT_EQ(video_format_of("a.mp4"), VideoFormat::Mp4);
     EXPECT_EQ(video_format_of("dir.x/A.MP4"), VideoFormat::Mp4);
     EXPECT_EQ(video_format_of("b.gif"), VideoFormat::Gif);
-    for (const char* bad : {"a.avi", "mp4", "a.mp4.txt", "a", ".gif.png"}) {
+    EXPECT_EQ(video_format_of("c.MOV"), VideoFormat::Mov);
+    EXPECT_EQ(video_format_of("d.webm"), VideoFormat::Webm);
+    EXPECT_TRUE(video_has_alpha(VideoFormat::Mov));
+    EXPECT_TRUE(video_has_alpha(VideoFormat::Webm));
+    EXPECT_FALSE(video_has_alpha(VideoFormat::Mp4));
+    for (const char* bad : {"a.avi", "mp4", "a.mp4.txt", "a", ".gif.png", "a.mkv"}) {
         EXPECT_FALSE(video_format_of(bad).has_value()) << bad;
     }
 }
@@ -65,6 +70,111 @@ TEST(Video, CommandLinesForBothFormats) {
     const auto gif = ffmpeg_arguments("ffmpeg", job, 8, 8, VideoFormat::Gif);
     EXPECT_TRUE(has(gif, "-pix_fmt", "rgb48le"));
     EXPECT_EQ(gif.back(), "a.gif");
+
+    // Colour converted and tagged as BT.709; the rate factor by level or --crf.
+    struct Row {
+        VideoFormat format;
+        VideoQuality quality;
+        std::optional<int32_t> crf;
+        std::vector<std::pair<std::string, std::string>> pairs;
+    };
+    const Row rows[] = {
+        {VideoFormat::Mp4,
+         VideoQuality::High,
+         std::nullopt,
+         {{"-crf", "16"}, {"-pix_fmt", "yuv420p"}, {"-c:v", "libx264"}, {"-f", "mp4"}}},
+        {VideoFormat::Mp4, VideoQuality::Draft, std::nullopt, {{"-crf", "26"}}},
+        {VideoFormat::Mp4,
+         VideoQuality::Max,
+         std::nullopt,
+         {{"-crf", "10"}, {"-pix_fmt", "yuv444p"}}},
+        {VideoFormat::Mp4, VideoQuality::High, 30, {{"-crf", "30"}, {"-pix_fmt", "yuv420p"}}},
+        {VideoFormat::Mov,
+         VideoQuality::High,
+         std::nullopt,
+         {{"-pix_fmt", "rgba64le"},
+          {"-c:v", "prores_ks"},
+          {"-profile:v", "4444"},
+          {"-pix_fmt", "yuva444p10le"},
+          {"-f", "mov"}}},
+        {VideoFormat::Webm,
+         VideoQuality::High,
+         std::nullopt,
+         {{"-pix_fmt", "rgba64le"},
+          {"-c:v", "libvpx-vp9"},
+          {"-pix_fmt", "yuva420p"},
+          {"-crf", "20"},
+          {"-b:v", "0"},
+          {"-f", "webm"}}},
+        {VideoFormat::Webm, VideoQuality::Draft, 50, {{"-crf", "50"}}},
+    };
+    for (const Row& row : rows) {
+        job.quality = row.quality;
+        job.crf = row.crf;
+        job.file = "v";
+        const auto args = ffmpeg_arguments("ffmpeg", job, 8, 8, row.format);
+        for (const auto& [a, b] : row.pairs) {
+            EXPECT_TRUE(has(args, a, b)) << static_cast<int>(row.format) << ": " << a << " " << b;
+        }
+        for (const char* tag : {"-colorspace", "-color_primaries", "-color_trc"}) {
+            EXPECT_TRUE(has(args, tag, "bt709")) << tag;
+        }
+        const auto filter = std::find(args.begin(), args.end(), "-vf");
+        ASSERT_NE(filter, args.end());
+        EXPECT_NE(filter[1].find("out_color_matrix=bt709"), std::string::npos) << filter[1];
+        EXPECT_NE(filter[1].find("setparams=colorspace=bt709"), std::string::npos) << filter[1];
+    }
+}
+
+TEST(Video, PixelsAsTheEncoderReadsThem) {
+    const TempDir dir;
+    // One pixel: 50% alpha, premultiplied colour (100, 50, 0) of 255; a
+    // second opaque pixel.
+    ArgbImage frame8 = make_argb_image(2, 1, PixelDepth::k8);
+    frame8.samples8 = {128, 100, 50, 0, 255, 10, 20, 30};
+    write_file_atomically(dir / "a.png", encode_frame_file(frame8, {}));
+    const VideoPixels over_black = video_pixels(dir / "a.png", PixelDepth::k8, false, false);
+    EXPECT_EQ(over_black.bytes, (std::vector<uint8_t>{100, 50, 0, 10, 20, 30}));
+    const VideoPixels straight = video_pixels(dir / "a.png", PixelDepth::k8, true, false);
+    EXPECT_EQ(straight.bytes, (std::vector<uint8_t>{199, 100, 0, 128, 10, 20, 30, 255}));
+
+    ArgbImage frame32 = make_argb_image(1, 1, PixelDepth::k32);
+    frame32.samples32 = {0.5f, 0.25f, 0.5f, 0.0f};
+    write_file_atomically(dir / "a.exr", encode_frame_file(frame32, {}));
+    const auto le16 = [](std::initializer_list<uint32_t> values) {
+        std::vector<uint8_t> out;
+        for (const uint32_t v : values) {
+            out.push_back(static_cast<uint8_t>(v & 0xFF));
+            out.push_back(static_cast<uint8_t>(v >> 8));
+        }
+        return out;
+    };
+    EXPECT_EQ(video_pixels(dir / "a.exr", PixelDepth::k32, false, false).bytes,
+              le16({16384, 32768, 0}));
+    EXPECT_EQ(video_pixels(dir / "a.exr", PixelDepth::k32, true, false).bytes,
+              le16({32768, 65535, 0, 32768}));
+}
+
+TEST(Video, OddSidesArePaddedWithTheFramesEdge) {
+    const TempDir dir;
+    ArgbImage frame = make_argb_image(3, 3, PixelDepth::k8);
+    for (size_t p = 0; p < 9; ++p) {
+        frame.samples8[p * 4] = 255;
+        frame.samples8[p * 4 + 1] = static_cast<uint8_t>(p * 10);
+    }
+    write_file_atomically(dir / "a.png", encode_frame_file(frame, {}));
+    const VideoPixels padded = video_pixels(dir / "a.png", PixelDepth::k8, false, true);
+    EXPECT_EQ(padded.width, 4);
+    EXPECT_EQ(padded.height, 4);
+    std::vector<uint8_t> reds;
+    for (size_t i = 0; i < padded.bytes.size(); i += 3) {
+        reds.push_back(padded.bytes[i]);
+    }
+    EXPECT_EQ(reds, (std::vector<uint8_t>{0, 10, 20, 20, 30, 40, 50, 50, 60, 70, 80, 80, 60, 70, 80,
+                                          80}));
+    const VideoPixels even = video_pixels(dir / "a.png", PixelDepth::k8, false, false);
+    EXPECT_EQ(even.width, 3);
+    EXPECT_EQ(even.bytes.size(), 27u);
 }
 
 std::optional<std::filesystem::path> system_ffmpeg() {
@@ -106,7 +216,9 @@ TEST(Video, EncodesWrittenFramesWithFfmpeg) {
     };
     const Row rows[] = {{PixelDepth::k8, "a.gif", "GIF89a", 0},
                         {PixelDepth::k16, "b.mp4", "ftyp", 4},
-                        {PixelDepth::k32, "c.mp4", "ftyp", 4}};
+                        {PixelDepth::k32, "c.mp4", "ftyp", 4},
+                        {PixelDepth::k8, "d.mov", "ftyp", 4},
+                        {PixelDepth::k16, "e.webm", "\x1a\x45\xdf\xa3", 0}};
     for (const Row& row : rows) {
         const TempDir dir;
         write_frames(dir, row.depth, 3);
@@ -125,7 +237,50 @@ TEST(Video, EncodesWrittenFramesWithFfmpeg) {
                         bytes.begin() + static_cast<ptrdiff_t>(row.offset + row.magic.size())),
             row.magic)
             << row.file;
+        EXPECT_EQ(testing_support::file_names(dir.path).size(), 4u)
+            << row.file << ": three frames and the video, no temporary file";
     }
+}
+
+// A video that is being replaced stays whole until the new one is: a failed or
+// cancelled encode leaves it as it was, and no temporary file.
+TEST(Video, AFailedOrCancelledEncodeKeepsThePreviousVideo) {
+    const TempDir dir;
+    write_frames(dir, PixelDepth::k8, 3);
+    std::filesystem::create_directories(dir / "bin");
+    testing_support::write_text(dir / "bin" / "ffmpeg", "#!/bin/sh\ncat >/dev/null\nexit 3\n");
+    ::chmod((dir / "bin" / "ffmpeg").c_str(), 0755);
+    VideoJob job;
+    job.file = dir / "a.mp4";
+    job.frames_dir = dir.path;
+    job.frames = FrameRange{0, 2};
+    testing_support::write_text(job.file, "the previous video");
+    const auto names = testing_support::file_names(dir.path);
+    const std::atomic<bool> no_cancel{false};
+    EXPECT_THROW(encode_video(dir / "bin" / "ffmpeg", job, no_cancel), RenderFailure);
+    EXPECT_EQ(testing_support::read_bytes(job.file).size(), 18u);
+    EXPECT_EQ(testing_support::file_names(dir.path), names);
+
+    const auto ffmpeg = system_ffmpeg();
+    if (!ffmpeg) {
+        GTEST_SKIP() << "ffmpeg is not installed";
+    }
+    std::atomic<bool> cancel{false};
+    job.progress = [&cancel](int32_t done, int32_t total) {
+        EXPECT_EQ(total, 3);
+        if (done == 2) {
+            cancel.store(true);
+        }
+    };
+    encode_video(*ffmpeg, job, cancel);
+    EXPECT_EQ(testing_support::read_bytes(job.file).size(), 18u);
+    EXPECT_EQ(testing_support::file_names(dir.path), names);
+
+    cancel.store(false);
+    job.progress = nullptr;
+    encode_video(*ffmpeg, job, cancel);
+    EXPECT_GT(testing_support::read_bytes(job.file).size(), 100u) << "replaced when done";
+    EXPECT_EQ(testing_support::file_names(dir.path), names);
 }
 
 TEST(Video, AMissingFrameIsARenderFailure) {
