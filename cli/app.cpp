@@ -641,7 +641,7 @@ int render_still(const Loaded& loaded, AppContext& context) {
 int render(const RenderOptions& o, const Given& given, AppContext& context) {
     std::ostream& out = *context.out;
     std::ostream& err = *context.err;
-    const Loaded loaded = load_render(o, given, context);
+    Loaded loaded = load_render(o, given, context);
     if (context.check_only) {
         return kExitOk;
     }
@@ -684,7 +684,13 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
             << std::flush;
         return kExitOk;
     }
+    const auto hand_over_sources = [&] {
+        if (context.hand_over_sources) {
+            context.hand_over_sources(loaded.prepared);
+        }
+    };
     if (loaded.still) {
+        hand_over_sources();
         return render_still(loaded, context);
     }
     if (given.export_replay) {
@@ -730,6 +736,7 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
                  static_cast<int32_t>(frames_to_render(loaded.job, loaded.prepared.depth).size()),
                  "frames");
     }
+    hand_over_sources();
     RenderSummary summary;
     run_clearing(bar, context.err_is_terminal, [&] {
         summary = render_frames(loaded.prepared, loaded.job, frame_renderer(loaded, context),
@@ -967,6 +974,9 @@ AppContext effect_app_context(EffectSession& session) {
     context.time_renderer = [&session](const PreparedScene& scene, int32_t current_time,
                                        const std::atomic<bool>& cancel) {
         return session.render_at_time(scene, current_time, cancel);
+    };
+    context.hand_over_sources = [&session](PreparedScene& scene) {
+        session.hand_over_sources(scene);
     };
     context.parameters = [&session] { return session.parameters(); };
     context.info = [&session] { return session.info(); };

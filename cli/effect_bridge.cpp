@@ -202,13 +202,29 @@ struct BoundScene {
     PreparedScene scene; // without pixels unless its id is 0
 };
 
+// The sources keep their sizes and depth. Their samples are never copied: a
+// copy at 4K and 32 bits is 132 MB a source, and assigning `{}` to a vector
+// would keep that memory reserved.
 PreparedScene without_pixels(const PreparedScene& scene) {
-    PreparedScene copy = scene;
-    for (auto& slot : copy.sources) {
-        if (slot) {
-            slot->pixels.samples8 = {};
-            slot->pixels.samples16 = {};
-            slot->pixels.samples32 = {};
+    PreparedScene copy;
+    copy.id = scene.id;
+    copy.width = scene.width;
+    copy.height = scene.height;
+    copy.time_scale = scene.time_scale;
+    copy.time_step = scene.time_step;
+    copy.frame_count = scene.frame_count;
+    copy.downsample = scene.downsample;
+    copy.depth = scene.depth;
+    copy.text_count = scene.text_count;
+    copy.params = scene.params;
+    for (size_t k = 0; k < scene.sources.size(); ++k) {
+        if (const std::optional<SourceLayer>& slot = scene.sources[k]) {
+            SourceLayer& kept = copy.sources[k].emplace();
+            kept.width = slot->width;
+            kept.height = slot->height;
+            kept.pixels.width = slot->pixels.width;
+            kept.pixels.height = slot->pixels.height;
+            kept.pixels.depth = slot->pixels.depth;
         }
     }
     return copy;
@@ -608,6 +624,23 @@ ArgbImage EffectSession::render_at_time(const PreparedScene& scene, int32_t curr
         std::memcpy(to + static_cast<size_t>(y) * row, view.data + y * view.rowbytes, row);
     }
     return image;
+}
+
+void EffectSession::hand_over_sources(PreparedScene& scene) {
+    if (scene.id == 0) {
+        return; // known by its pixels: they must stay for the comparison
+    }
+    {
+        Session& s = loaded().session;
+        const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
+    }
+    for (std::optional<SourceLayer>& slot : scene.sources) {
+        if (slot) {
+            std::vector<uint8_t>().swap(slot->pixels.samples8);
+            std::vector<uint16_t>().swap(slot->pixels.samples16);
+            std::vector<float>().swap(slot->pixels.samples32);
+        }
+    }
 }
 
 void EffectSession::export_replay(const PreparedScene& scene, std::span<const int32_t> frames,

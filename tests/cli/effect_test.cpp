@@ -236,6 +236,30 @@ TEST(Bridge, ScenesMayFollowOneAnother) {
     EXPECT_EQ(covered_pixels(render_frame(by_hand, 4)), 0);
 }
 
+// The host keeps the sources once they are handed over: the scene's own copy
+// is freed and the frames do not change, while another session, which would
+// need the pixels again, is refused with a message rather than given none.
+TEST(Bridge, HandedOverSourcesLiveOnInTheHostOnly) {
+    const TempDir dir;
+    write_two_words(dir);
+    PreparedScene scene =
+        prepared_from(two_words_scene(R"("Enable Additional Particles": true)"), dir.path);
+    const ArgbImage before = render_frame(scene, 14);
+    EffectSession session;
+    session.hand_over_sources(scene);
+    for (const auto& slot : scene.sources) {
+        if (slot) {
+            EXPECT_EQ(slot->pixels.samples8.capacity(), 0u);
+        }
+    }
+    const std::atomic<bool> cancel{false};
+    EXPECT_TRUE(same_image(session.render_frame(scene, 14, cancel), before));
+    EXPECT_TRUE(same_image(session.render_frame(scene, 4, cancel), render_frame(scene, 4)))
+        << "the shared session was set up before the hand-over";
+    EffectSession other;
+    EXPECT_THROW(other.render_frame(scene, 14, cancel), std::logic_error);
+}
+
 // Sessions end in order (set-down, then unload) and leave nothing behind: a
 // second session in the same process, the module loaded afresh, renders the
 // same frame, and neither is the shared test session.
