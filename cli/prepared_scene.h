@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/image.h"
+#include "frame/param_table.h"
 
 #include <array>
 #include <cstdint>
@@ -60,7 +61,6 @@ struct SourceLayer {
     ArgbImage pixels;   // downsampled, premultiplied, at the render depth
 };
 
-constexpr int32_t kSourceSlotCount = 16;
 // Host time units between frames; frame n is at n x kFrameTimeStep.
 constexpr int32_t kFrameTimeStep = 1000;
 
