@@ -70,20 +70,21 @@ TEST(Frei0rParams, ValuesAreCheckedWhereTheHostSetsThem) {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const Row rows[] = {
-        {"Dot Size", 9.25, 9.25},                   // own units, unchanged
-        {"Spacing", 0.0, 2.0},                      // below the effect's valid range
-        {"Scatter", 1e9, 4000.0},                   // above it
-        {"Scatter", nan, 180.0},                    // ignored: the default stays
-        {"Dot Shape", 2.6, 3.0},                    // popups round to an item
-        {"Dot Shape", 0.0, 1.0},                    // and stay among the items
-        {"Order", 99.0, 6.0},                       //
-        {"Loop", 1.0, 0.0},                         // not a plug-in parameter: no such name
-        {"Form Solid Source", 0.49, 0.0},           // bools are true from 0.5 on
-        {"Match Source Colors", 0.5, 1.0},          //
-        {"Duration (seconds)", 0.0, double{0.01f}}, // the range of "Transition (seconds)"
-        {"Duration (seconds)", 2.5, 2.5},           //
-        {"Time in Milliseconds", 1.0, 1.0},         //
-        {"Random Seed", -3.0, 0.0},                 //
+        {"Dot Size", 9.25, 9.25},          // own units, unchanged
+        {"Spacing", 0.0, 2.0},             // below the effect's valid range
+        {"Scatter", 1e9, 4000.0},          // above it
+        {"Scatter", nan, 180.0},           // ignored: the default stays
+        {"Dot Shape", 2.6, 3.0},           // popups round to an item
+        {"Dot Shape", 0.0, 1.0},           // and stay among the items
+        {"Order", 99.0, 6.0},              //
+        {"Loop", 1.0, 0.0},                // not a plug-in parameter: no such name
+        {"Form Solid Source", 0.49, 0.0},  // bools are true from 0.5 on
+        {"Match Source Colors", 0.5, 1.0}, //
+        {"Duration (seconds)", 0.0,
+         static_cast<double>(0.01f)},       // the range of "Transition (seconds)"
+        {"Duration (seconds)", 2.5, 2.5},   //
+        {"Time in Milliseconds", 1.0, 1.0}, //
+        {"Random Seed", -3.0, 0.0},         //
     };
     for (const Row& row : rows) {
         PluginValues values = default_values(kind);
