@@ -5,9 +5,12 @@
 // sources with "Automatic" off and "Sequence Position" 1 + Progress.
 
 #include "../cli/test_support.h"
+#include "cli/frame_file.h"
 #include "cli/image.h"
+#include "cli/layer_pixels.h"
 #include "cli/png_io.h"
 #include "loaded_plugin.h"
+#include "plugin_pixels.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -169,6 +172,38 @@ void expect_moving(const std::vector<std::vector<uint32_t>>& frames) {
     ASSERT_GE(frames.size(), 3u);
     EXPECT_NE(frames.front(), frames[frames.size() / 2]);
     EXPECT_NE(frames[frames.size() / 2], frames.back());
+}
+
+// The plug-ins' pixel rules are the renderer's, for every pair of a colour
+// and an alpha: layers in, files out.
+TEST(Frei0rPixels, InputsAndOutputsFollowTheRenderersRules) {
+    StraightImage every = make_straight_image(256, 256, 8);
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t v = 0; v < 256; ++v) {
+            uint16_t* px = &every.samples[(a * 256 + v) * 4];
+            px[0] = static_cast<uint16_t>(v);
+            px[1] = static_cast<uint16_t>(255 - v);
+            px[2] = static_cast<uint16_t>((v * 7) % 256);
+            px[3] = static_cast<uint16_t>(a);
+        }
+    }
+    const ArgbImage want = premultiply_layer(every, PixelDepth::k8);
+    std::vector<uint32_t> frame(256 * 256);
+    auto* bytes = reinterpret_cast<uint8_t*>(frame.data());
+    for (size_t i = 0; i < every.samples.size(); ++i) {
+        bytes[i] = static_cast<uint8_t>(every.samples[i]);
+    }
+    std::vector<std::byte> got;
+    frei0r::premultiply_frame(frame.data(), frame.size(), got);
+    ASSERT_EQ(got.size(), want.samples8.size());
+    for (size_t i = 0; i < got.size(); ++i) {
+        ASSERT_EQ(static_cast<uint8_t>(got[i]), want.samples8[i]) << "sample " << i;
+    }
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t c = 0; c < 256; ++c) {
+            ASSERT_EQ(frei0r::unpremultiply(c, a), unpremultiply_8(c, a)) << c << " at alpha " << a;
+        }
+    }
 }
 
 TEST_F(RendererMatch, TransitionFramesEqualTheRenderersScene) {
