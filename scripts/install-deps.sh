@@ -11,6 +11,8 @@ packages=(
     # the renderer
     libfreetype-dev libharfbuzz-dev libfontconfig-dev libpng-dev libopenexr-dev
     nlohmann-json3-dev libcli11-dev fonts-dejavu-core ffmpeg
+    # the frei0r plug-ins and their hosts in the tests
+    frei0r-plugins-dev melt
     # the render farm's test: a one-node Slurm cluster
     slurmctld slurmd slurm-client munge
     # the Windows module and its run under Wine

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: formatting, the native suite, the render farm
-# script on a one-node Slurm cluster, the portable drawing form alone (its
+# Builds and runs every test: formatting, the native suite, the frei0r
+# plug-ins in ffmpeg and melt, the render farm script on a one-node Slurm
+# cluster, the portable drawing form alone (its
 # tests and frames), the suite under
 # AddressSanitizer + UndefinedBehaviorSanitizer, the concurrency tests under
 # ThreadSanitizer, a short fuzz run of the scene reader, and the Windows
@@ -22,6 +23,9 @@ stage "native build and tests (release)"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
+
+stage "frei0r plug-ins in ffmpeg and melt"
+POINTILLO_BUILD=build/release bash scripts/test-frei0r-hosts.sh
 
 stage "render farm on a one-node Slurm cluster"
 POINTILLO_BUILD=build/release bash scripts/test-farm-slurm.sh

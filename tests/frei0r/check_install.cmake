@@ -1,0 +1,28 @@
+# `cmake --install` puts both plug-ins in the frei0r folder and their Kdenlive
+# descriptions in Kdenlive's folders. Run as:
+#   cmake -DBUILD_DIR=<build> -DPREFIX=<empty folder> -P check_install.cmake
+file(REMOVE_RECURSE ${PREFIX})
+execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
+    RESULT_VARIABLE result OUTPUT_VARIABLE output ERROR_VARIABLE output)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed:\n${output}")
+endif()
+file(GLOB_RECURSE plugins RELATIVE ${PREFIX} ${PREFIX}/*/frei0r-1/*.so)
+list(SORT plugins)
+if(NOT plugins MATCHES "frei0r-1/pointillo.so;.*frei0r-1/pointillo_transition.so$")
+    message(FATAL_ERROR "plug-ins installed: ${plugins}")
+endif()
+foreach(pair "effects/frei0r_pointillo.xml;effect" "transitions/frei0r_pointillo_transition.xml;transition")
+    list(GET pair 0 file)
+    list(GET pair 1 element)
+    set(path ${PREFIX}/share/kdenlive/${file})
+    if(NOT EXISTS ${path})
+        message(FATAL_ERROR "${file} is not installed")
+    endif()
+    file(READ ${path} xml)
+    if(NOT xml MATCHES "<${element} tag=\"frei0r\\.pointillo" OR NOT xml MATCHES "</${element}>\n$")
+        message(FATAL_ERROR "${file} is no Kdenlive ${element} description")
+    endif()
+endforeach()
+file(REMOVE_RECURSE ${PREFIX})
+message(STATUS "installed: ${plugins} and both Kdenlive descriptions")
