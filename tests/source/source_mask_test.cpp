@@ -455,6 +455,8 @@ TEST(SourceMask, ReusesAnEarlierMaskOnlyForPixelsThatSampleTheSame) {
          false},
         {"a pixel past row 64", [](Layer& l) { std::memset(l.pixel(20, 100), 0x41, 4); }, false,
          false},
+        {"a row looked at first", [](Layer& l) { std::memset(l.pixel(20, 24), 0x41, 4); }, false,
+         false},
         {"a column left of the mask", [](Layer& l) { std::memset(l.pixel(2, 50), 0x41, 4); }, true,
          true},
         {"a column right of the mask", [](Layer& l) { std::memset(l.pixel(37, 50), 0x41, 4); },

@@ -158,9 +158,10 @@ void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source
         Rgb straight[kFillStretch];
         for (int32_t j = 0; j < cols; j += kFillStretch) {
             const int32_t count = cols - j < kFillStretch ? cols - j : kFillStretch;
-            for (int32_t k = 0; k < count; ++k) {
-                straight[k] = mask_color(sampler, mask_row + j + k);
-            }
+            decode_colors(sampler.color_form,
+                          sampler.colors + static_cast<std::size_t>(mask_row + j) *
+                                               color_bytes(sampler.color_form),
+                          static_cast<std::size_t>(count), straight);
             kernels.fill_row(out + j, sampler.coverage + mask_row + j, straight, uniform, count);
         }
     }

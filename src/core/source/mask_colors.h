@@ -95,6 +95,26 @@ inline Rgb decode_color(ColorForm form, const std::byte* pixel) {
     }
 }
 
+// The straight colours of `count` stored pixels from `pixels` on, the form
+// settled once for the run.
+inline void decode_colors(ColorForm form, const std::byte* pixels, std::size_t count, Rgb* out) {
+    switch (form) {
+    case ColorForm::kArgb8:
+        for (std::size_t k = 0; k < count; ++k) {
+            out[k] = decode_color(ColorForm::kArgb8, pixels + 4 * k);
+        }
+        break;
+    case ColorForm::kArgb16:
+        for (std::size_t k = 0; k < count; ++k) {
+            out[k] = decode_color(ColorForm::kArgb16, pixels + 8 * k);
+        }
+        break;
+    default:
+        std::memcpy(out, pixels, count * sizeof(Rgb));
+        break;
+    }
+}
+
 // The colour at `index` (below color_count), white without a plane.
 inline Rgb color_at(const MaskColors& colors, std::size_t index) {
     if (colors.form == ColorForm::kNone) {

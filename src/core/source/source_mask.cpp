@@ -56,20 +56,38 @@ ColorForm form_of(PixelDepth depth) {
                                       : ColorForm::kArgb8;
 }
 
-// Coverage 0 and white everywhere: an 8- or 16-bit plane of zeros (alpha 0)
-// reads white.
-SourceMask blank_mask(int32_t output_width, int32_t output_height, ColorForm form) {
+// The pixels of a mask that sampling writes: rows [y0, y1), columns [x0, x1).
+struct Landing {
+    int64_t x0 = 0;
+    int64_t x1 = 0;
+    int64_t y0 = 0;
+    int64_t y1 = 0;
+};
+
+// Coverage 0 and white everywhere but where sampling is about to write: an 8-
+// or 16-bit plane of zeros (alpha 0) reads white, a straight plane is filled.
+SourceMask blank_mask(int32_t output_width, int32_t output_height, ColorForm form,
+                      Landing written = {}) {
     SourceMask mask;
     mask.width = std::max(output_width, 0);
     mask.height = std::max(output_height, 0);
     const std::size_t count =
         static_cast<std::size_t>(mask.width) * static_cast<std::size_t>(mask.height);
     mask.coverage.assign(count, 0);
+    mask.colors.form = form;
+    mask.colors.bytes.resize(count * color_bytes(form));
     if (form == ColorForm::kStraight) {
-        mask.colors = straight_colors(count, Rgb{1.0f, 1.0f, 1.0f});
-    } else if (form != ColorForm::kNone) {
-        mask.colors.form = form;
-        mask.colors.bytes.assign(count * color_bytes(form), std::byte{0});
+        const Rgb white{1.0f, 1.0f, 1.0f};
+        for (int64_t y = 0; y < mask.height; ++y) {
+            const bool row_written = y >= written.y0 && y < written.y1 && written.x0 < written.x1;
+            for (int64_t x = 0; x < mask.width; ++x) {
+                if (row_written && x == written.x0) {
+                    x = written.x1 - 1;
+                    continue;
+                }
+                set_color(mask.colors, static_cast<std::size_t>(y * mask.width + x), white);
+            }
+        }
     }
     return mask;
 }
@@ -227,17 +245,36 @@ int32_t sample_or_reuse(std::span<const SourceMask* const> earlier, int32_t outp
         const int64_t c_begin = std::max<int64_t>(0, -int64_t{origin.x});
         const int64_t c_end = std::min<int64_t>(pixels.width, width - origin.x);
         const std::ptrdiff_t pixel_size = bytes_per_pixel(pixels.depth);
+        auto source_row = [&](int32_t r) {
+            return pixels.data + static_cast<std::ptrdiff_t>(r) * pixels.rowbytes +
+                   c_begin * pixel_size;
+        };
+        auto lands = [&](int64_t y) { return y >= 0 && y < height && c_begin < c_end; };
+        // One differing row proves a mask differs, and the host sees none of
+        // these reads: a look at every 16th row first drops most masks of
+        // other sources for a sixteenth of a whole comparison.
+        std::erase_if(matching, [&](int32_t k) {
+            for (int32_t r = 8; r < pixels.height; r += 16) {
+                const int64_t y = int64_t{origin.y} + r;
+                if (lands(y) &&
+                    !row_matches(pixels.depth, source_row(r), c_end - c_begin,
+                                 *earlier[static_cast<std::size_t>(k)],
+                                 static_cast<std::size_t>(y * width + origin.x + c_begin))) {
+                    return true;
+                }
+            }
+            return false;
+        });
         for (int32_t r = 0; r < pixels.height; ++r) {
             // Rows outside the mask count towards the poll as well.
             if (r % 64 == 0) {
                 cancel.poll();
             }
             const int64_t y = int64_t{origin.y} + r;
-            if (y < 0 || y >= height || c_begin >= c_end) {
+            if (!lands(y)) {
                 continue;
             }
-            const std::byte* src = pixels.data + static_cast<std::ptrdiff_t>(r) * pixels.rowbytes +
-                                   c_begin * pixel_size;
+            const std::byte* src = source_row(r);
             const std::size_t first = static_cast<std::size_t>(y * width + origin.x + c_begin);
             if (building == nullptr) {
                 int32_t dropped = -1;
@@ -251,8 +288,16 @@ int32_t sample_or_reuse(std::span<const SourceMask* const> earlier, int32_t outp
                     continue;
                 }
                 // Rows before this one are those of the mask matched last.
-                out = dropped >= 0 ? *earlier[static_cast<std::size_t>(dropped)]
-                                   : blank_mask(output_width, output_height, form_of(pixels.depth));
+                // (Not one conditional expression: its const result would be
+                // copied, not moved.)
+                if (dropped >= 0) {
+                    out = *earlier[static_cast<std::size_t>(dropped)];
+                } else {
+                    out = blank_mask(
+                        output_width, output_height, form_of(pixels.depth),
+                        Landing{origin.x + c_begin, origin.x + c_end, y,
+                                std::min<int64_t>(height, int64_t{origin.y} + pixels.height)});
+                }
                 building = &out;
             }
             sample_row(pixels.depth, src, c_end - c_begin, out, first);
