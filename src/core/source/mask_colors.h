@@ -12,6 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace pointillo {
@@ -33,10 +36,21 @@ constexpr std::size_t color_bytes(ColorForm form) {
                                           : 0;
 }
 
+// Leaves the bytes a plane grows by unset: sampling writes every pixel once,
+// so clearing them first would only double the writes.
+template <class T> struct UnsetAllocator : std::allocator<T> {
+    UnsetAllocator() = default;
+    template <class U> UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // One plane of color_bytes(form) per pixel, row-major like the coverage.
 struct MaskColors {
     ColorForm form = ColorForm::kNone;
-    std::vector<std::byte> bytes;
+    std::vector<std::byte, UnsetAllocator<std::byte>> bytes;
 
     friend bool operator==(const MaskColors&, const MaskColors&) = default;
 };

@@ -64,8 +64,9 @@ struct Landing {
     int64_t y1 = 0;
 };
 
-// Coverage 0 and white everywhere but where sampling is about to write: an 8-
-// or 16-bit plane of zeros (alpha 0) reads white, a straight plane is filled.
+// Coverage 0 and white everywhere but where sampling is about to write
+// colours: an 8- or 16-bit plane of zeros (alpha 0) reads white, a straight
+// plane holds white itself.
 SourceMask blank_mask(int32_t output_width, int32_t output_height, ColorForm form,
                       Landing written = {}) {
     SourceMask mask;
@@ -75,18 +76,29 @@ SourceMask blank_mask(int32_t output_width, int32_t output_height, ColorForm for
         static_cast<std::size_t>(mask.width) * static_cast<std::size_t>(mask.height);
     mask.coverage.assign(count, 0);
     mask.colors.form = form;
-    mask.colors.bytes.resize(count * color_bytes(form));
-    if (form == ColorForm::kStraight) {
+    const std::size_t size = color_bytes(form);
+    mask.colors.bytes.resize(count * size);
+    if (size == 0 || count == 0) {
+        return mask;
+    }
+    auto fill = [&](int64_t y, int64_t x0, int64_t x1) {
+        std::byte* p = mask.colors.bytes.data() + static_cast<std::size_t>(y * mask.width) * size;
+        if (form != ColorForm::kStraight) {
+            std::memset(p + x0 * static_cast<int64_t>(size), 0,
+                        static_cast<std::size_t>(x1 - x0) * size);
+            return;
+        }
         const Rgb white{1.0f, 1.0f, 1.0f};
-        for (int64_t y = 0; y < mask.height; ++y) {
-            const bool row_written = y >= written.y0 && y < written.y1 && written.x0 < written.x1;
-            for (int64_t x = 0; x < mask.width; ++x) {
-                if (row_written && x == written.x0) {
-                    x = written.x1 - 1;
-                    continue;
-                }
-                set_color(mask.colors, static_cast<std::size_t>(y * mask.width + x), white);
-            }
+        for (int64_t x = x0; x < x1; ++x) {
+            std::memcpy(p + x * static_cast<int64_t>(sizeof white), &white, sizeof white);
+        }
+    };
+    for (int64_t y = 0; y < mask.height; ++y) {
+        if (y >= written.y0 && y < written.y1 && written.x0 < written.x1) {
+            fill(y, 0, written.x0);
+            fill(y, written.x1, mask.width);
+        } else {
+            fill(y, 0, mask.width);
         }
     }
     return mask;
