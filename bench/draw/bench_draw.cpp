@@ -107,7 +107,7 @@ SourceMask text_mask(int32_t variant) {
     mask.width = kWidth;
     mask.height = kHeight;
     mask.coverage.assign(static_cast<size_t>(kWidth) * kHeight, 0);
-    mask.colors.assign(static_cast<size_t>(kWidth) * kHeight, Rgb{});
+    mask.colors = straight_colors(static_cast<size_t>(kWidth) * kHeight, Rgb{});
     const int32_t glyph_w = 56 + 8 * variant;
     const int32_t glyph_h = 120;
     for (int32_t line = 0; line < 2 + variant; ++line) {
@@ -124,8 +124,9 @@ SourceMask text_mask(int32_t variant) {
                     const bool edge = x == x0 || x == x0 + glyph_w - 1;
                     const size_t index = static_cast<size_t>(y) * kWidth + static_cast<size_t>(x);
                     mask.coverage[index] = edge ? 26000 : 65535;
-                    mask.colors[index] = {static_cast<float>(x) / kWidth, 0.6f,
-                                          1.0f - static_cast<float>(y) / kHeight};
+                    set_color(mask.colors, index,
+                              {static_cast<float>(x) / kWidth, 0.6f,
+                               1.0f - static_cast<float>(y) / kHeight});
                 }
             }
             x0 += glyph_w + (k % 6 == 5 ? glyph_w : glyph_w / 4);

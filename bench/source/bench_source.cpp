@@ -117,7 +117,7 @@ SourceMask opaque_mask(int32_t width, int32_t height) {
     mask.width = width;
     mask.height = height;
     mask.coverage.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 65535);
-    mask.colors.assign(mask.coverage.size(), Rgb{});
+    mask.colors = straight_colors(mask.coverage.size(), Rgb{});
     mask.coverage_hash = coverage_hash(mask.coverage.data(), mask.coverage.size());
     return mask;
 }

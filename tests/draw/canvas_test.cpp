@@ -424,11 +424,11 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
     // 4 x 3 mask: coverage rises along x, colour per pixel; the canvas is
     // larger, so part of the dot lies outside the mask.
     SourceMask mask = test::uniform_mask(4, 3, 0);
-    mask.colors.resize(12);
+    mask.colors = straight_colors(12, kWhite);
     for (int32_t i = 0; i < 3; ++i) {
         for (int32_t j = 0; j < 4; ++j) {
             mask.coverage[i * 4 + j] = static_cast<uint16_t>(16383 * j);
-            mask.colors[i * 4 + j] = {0.25f * j, 0.5f, 1.0f - 0.1f * i};
+            set_color(mask.colors, i * 4 + j, {0.25f * j, 0.5f, 1.0f - 0.1f * i});
         }
     }
     Canvas canvas = blank(8, 6);
@@ -463,10 +463,10 @@ TEST(MaskedDot, MatchesDefinition) {
         constexpr int32_t kW = 70;
         constexpr int32_t kH = 40;
         SourceMask mask = test::uniform_mask(50, 30, 0);
-        mask.colors.resize(50 * 30);
+        mask.colors = straight_colors(50 * 30, kWhite);
         for (uint32_t k = 0; k < 50 * 30; ++k) {
             mask.coverage[k] = static_cast<uint16_t>(hash32(k + 77u) & 0xFFFFu);
-            mask.colors[k] = {rand01(3 * k), rand01(3 * k + 1), rand01(3 * k + 2)};
+            set_color(mask.colors, k, {rand01(3 * k), rand01(3 * k + 1), rand01(3 * k + 2)});
         }
         for (uint32_t n = 0; n < 40; ++n) {
             const uint32_t b = n * 8u;
@@ -487,7 +487,8 @@ TEST(MaskedDot, MatchesDefinition) {
                     const size_t m = static_cast<size_t>(i * 50 + j);
                     const float factor =
                         inside ? static_cast<float>(mask.coverage[m]) / 65535.0f : 0.0f;
-                    const Rgb color = !match ? dot_color : (inside ? mask.colors[m] : kWhite);
+                    const Rgb color =
+                        !match ? dot_color : (inside ? color_at(mask.colors, m) : kWhite);
                     const float c = oracle_coverage(shape, s, x, y, radius, inner, j, i) * factor;
                     PremultipliedPixel want = pixel(before, j, i);
                     if (c > want.alpha) {
@@ -535,18 +536,29 @@ TEST(SolidFill, MatchesDefinition) {
         constexpr int32_t kW = 39;
         constexpr int32_t kH = 4;
         SourceMask mask = test::uniform_mask(kW, kH, 0);
-        mask.colors.resize(kW * kH);
+        mask.colors = straight_colors(kW * kH, kWhite);
         for (uint32_t k = 0; k < kW * kH; ++k) {
             const uint16_t extremes[] = {0, 1, 65534, 65535};
             mask.coverage[k] =
                 k % 5 == 0 ? extremes[(k / 5) % 4] : static_cast<uint16_t>(hash32(k) & 0xFFFFu);
-            mask.colors[k] = {rand01(3 * k) * 2.0f - 0.5f, rand01(3 * k + 1), rand01(3 * k + 2)};
+            set_color(mask.colors, k,
+                      {rand01(3 * k) * 2.0f - 0.5f, rand01(3 * k + 1), rand01(3 * k + 2)});
         }
         const Rgb dot_color{0.3f, 0.6f, 0.9f};
-        for (int variant = 0; variant < 3; ++variant) {
+        for (int variant = 0; variant < 5; ++variant) {
             SourceMask m = mask;
             if (variant == 2) {
-                m.colors.clear();
+                m.colors = MaskColors{};
+            }
+            // The colours kept as a source's own 8- or 16-bit pixels, alpha 0
+            // among them: formed into straight colours as the fill reads them.
+            if (variant >= 3) {
+                m.colors.form = variant == 3 ? ColorForm::kArgb8 : ColorForm::kArgb16;
+                m.colors.bytes.resize(static_cast<size_t>(kW * kH) * color_bytes(m.colors.form));
+                for (size_t b = 0; b < m.colors.bytes.size(); ++b) {
+                    const uint32_t h = hash32(static_cast<uint32_t>(b) + 991u);
+                    m.colors.bytes[b] = static_cast<std::byte>(h % 7 == 0 ? 0u : h & 0xFFu);
+                }
             }
             const bool match = variant != 1;
             Canvas canvas = blank(kW, kH);
@@ -555,7 +567,7 @@ TEST(SolidFill, MatchesDefinition) {
                 const float a = static_cast<float>(m.coverage[static_cast<size_t>(k)]) / 65535.0f;
                 Rgb c = dot_color;
                 if (match) {
-                    c = m.colors.empty() ? kWhite : m.colors[static_cast<size_t>(k)];
+                    c = color_at(m.colors, static_cast<size_t>(k));
                 }
                 const PremultipliedPixel want{a, a * c.red, a * c.green, a * c.blue};
                 ASSERT_TRUE(

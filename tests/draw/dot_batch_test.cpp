@@ -39,10 +39,10 @@ Canvas drawn_one_by_one(int32_t width, int32_t height, const DotStyle& style,
 // A mask of seeded coverage and colours, smaller than the canvases below.
 SourceMask seeded_mask(int32_t width, int32_t height) {
     SourceMask mask = test::uniform_mask(width, height, 0);
-    mask.colors.resize(mask.coverage.size());
+    mask.colors = straight_colors(mask.coverage.size(), Rgb{});
     for (uint32_t k = 0; k < mask.coverage.size(); ++k) {
         mask.coverage[k] = static_cast<uint16_t>(hash32(k + 5u) & 0xFFFFu);
-        mask.colors[k] = {rand01(3 * k + 1), rand01(3 * k + 2), rand01(3 * k + 3)};
+        set_color(mask.colors, k, {rand01(3 * k + 1), rand01(3 * k + 2), rand01(3 * k + 3)});
     }
     return mask;
 }

@@ -82,7 +82,7 @@ inline SourceMask uniform_mask(int32_t width, int32_t height, uint16_t coverage,
     const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
     mask.coverage.assign(count, coverage);
     if (color != nullptr) {
-        mask.colors.assign(count, *color);
+        mask.colors = straight_colors(count, *color);
     }
     return mask;
 }

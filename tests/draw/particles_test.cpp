@@ -273,8 +273,8 @@ TEST(ParticleLook, ColourRules) {
         EXPECT_FLOAT_EQ(out[0].color.blue, row.color.blue) << row.match_main << row.match_source;
     }
     // No colour plane: white.
-    scene.mask1.colors.clear();
-    scene.mask2.colors.clear();
+    scene.mask1.colors = MaskColors{};
+    scene.mask2.colors = MaskColors{};
     const std::vector<Particle> white = scene.emit(0.2f);
     ASSERT_FALSE(white.empty());
     EXPECT_EQ(white[0].color.red, 1.0f);

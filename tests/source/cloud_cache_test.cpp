@@ -14,7 +14,7 @@ SourceMask blob_mask() {
     mask.width = 48;
     mask.height = 40;
     mask.coverage.assign(48u * 40u, 0);
-    mask.colors.assign(48u * 40u, Rgb{});
+    mask.colors = straight_colors(48u * 40u, Rgb{});
     for (int32_t y = 3; y < 37; ++y) {
         for (int32_t x = 5; x < 44; ++x) {
             const int32_t dx = x - 24;

@@ -19,7 +19,7 @@ SourceMask blank_mask(int32_t width, int32_t height) {
     mask.height = height;
     const std::size_t n = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
     mask.coverage.assign(n, 0);
-    mask.colors.assign(n, Rgb{});
+    mask.colors = straight_colors(n, Rgb{});
     return mask;
 }
 

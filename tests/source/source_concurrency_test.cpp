@@ -20,7 +20,7 @@ SourceMask shape_mask(int32_t kind) {
     mask.width = 40;
     mask.height = 32;
     mask.coverage.assign(40u * 32u, 0);
-    mask.colors.assign(40u * 32u, Rgb{});
+    mask.colors = straight_colors(40u * 32u, Rgb{});
     for (int32_t y = 0; y < 32; ++y) {
         for (int32_t x = 0; x < 40; ++x) {
             const bool on = kind == 0   ? (x > 4 && x < 30 && y > 3 && y < 28)

@@ -1,3 +1,5 @@
+#include "common/hash.h"
+#include "source/mask_set.h"
 #include "source/source_mask.h"
 
 #include <array>
@@ -6,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
 #include <limits>
 #include <sstream>
@@ -54,7 +57,7 @@ uint16_t coverage_at(const SourceMask& mask, int32_t x, int32_t y) {
 }
 
 Rgb color_at(const SourceMask& mask, int32_t x, int32_t y) {
-    return mask.colors[static_cast<std::size_t>(y * mask.width + x)];
+    return pointillo::color_at(mask.colors, static_cast<std::size_t>(y * mask.width + x));
 }
 
 std::string describe(const Rgb& c) {
@@ -125,8 +128,9 @@ TEST(SourceMask, ConvertsEachDepthToCoverageAndStraightColour) {
         }
         const SourceMask mask = sample_source_mask(1, 1, layer.view, MaskOrigin{}, CancelCheck{});
         EXPECT_EQ(mask.coverage[0], c.coverage) << c.name;
-        EXPECT_TRUE(mask.colors[0] == c.color) << c.name << ": colour " << describe(mask.colors[0])
-                                               << ", expected " << describe(c.color);
+        const Rgb color = pointillo::color_at(mask.colors, 0);
+        EXPECT_TRUE(color == c.color)
+            << c.name << ": colour " << describe(color) << ", expected " << describe(c.color);
     }
 }
 
@@ -143,7 +147,7 @@ TEST(SourceMask, AddressesRowsByRowbytesAndPlacesAtOrigin) {
     ASSERT_EQ(mask.width, 6);
     ASSERT_EQ(mask.height, 4);
     ASSERT_EQ(mask.coverage.size(), 24u);
-    ASSERT_EQ(mask.colors.size(), 24u);
+    ASSERT_EQ(color_count(mask.colors), 24u);
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 6; ++x) {
             const int32_t lx = x - 2;
@@ -363,9 +367,8 @@ TEST(SourceMask, NoPixelsGivesAnEmptyWhiteHashedMask) {
             sample_source_mask(4, 3, view, MaskOrigin{}, CancelCheck{counting_poll, nullptr});
         EXPECT_EQ(g_polls, 0);
         EXPECT_EQ(mask.coverage, zeros);
-        ASSERT_EQ(mask.colors.size(), 12u);
-        for (const Rgb& c : mask.colors) {
-            EXPECT_TRUE(c == (Rgb{1.0f, 1.0f, 1.0f}));
+        for (std::size_t k = 0; k < 12; ++k) {
+            EXPECT_TRUE(pointillo::color_at(mask.colors, k) == (Rgb{1.0f, 1.0f, 1.0f}));
         }
         EXPECT_EQ(mask.coverage_hash, coverage_hash(zeros.data(), zeros.size()));
     }
@@ -377,10 +380,184 @@ TEST(SourceMask, NonPositiveOutputGivesAnEmptyMask) {
     for (auto [w, h] : {std::pair{0, 5}, std::pair{5, 0}, std::pair{-3, 4}}) {
         const SourceMask mask = sample_source_mask(w, h, layer.view, MaskOrigin{}, CancelCheck{});
         EXPECT_TRUE(mask.coverage.empty()) << w << "x" << h;
-        EXPECT_TRUE(mask.colors.empty()) << w << "x" << h;
+        EXPECT_EQ(color_count(mask.colors), 0u) << w << "x" << h;
         EXPECT_EQ(static_cast<int64_t>(mask.width) * mask.height, 0) << w << "x" << h;
         EXPECT_EQ(mask.coverage_hash, 0x14650FB0739D0383ull) << w << "x" << h;
     }
+}
+
+// Every pixel seeded: about a third transparent (with colour bytes all the
+// same), the rest any value the depth holds; at 32 bits over-range values and
+// a NaN alpha too.
+void seed_layer(Layer& layer, uint32_t seed) {
+    for (int32_t y = 0; y < layer.view.height; ++y) {
+        for (int32_t x = 0; x < layer.view.width; ++x) {
+            const uint32_t h = hash32(seed * 7919u + static_cast<uint32_t>(y * 977 + x));
+            const bool clear = h % 3 == 0;
+            const float r = rand01(h + kGolden);
+            const float g = rand01(h + 2 * kGolden);
+            const float b = rand01(h + 3 * kGolden);
+            const float a = clear ? 0.0f : rand01(h + 4 * kGolden);
+            switch (layer.view.depth) {
+            case PixelDepth::k8:
+                layer.set8(x, y,
+                           {static_cast<uint8_t>(a * 255.0f), static_cast<uint8_t>(r * a * 255.0f),
+                            static_cast<uint8_t>(g * a * 255.0f),
+                            static_cast<uint8_t>(b * a * 255.0f)});
+                break;
+            case PixelDepth::k16:
+                layer.set16(x, y,
+                            {static_cast<uint16_t>(a * 32768.0f),
+                             static_cast<uint16_t>(r * a * 32768.0f),
+                             static_cast<uint16_t>(g * a * 32768.0f),
+                             static_cast<uint16_t>(b * a * 32768.0f)});
+                break;
+            case PixelDepth::k32:
+                layer.set32(x, y,
+                            {h % 97 == 1 ? std::numeric_limits<float>::quiet_NaN() : a * 1.5f,
+                             r * 2.0f - 0.5f, g, b * a});
+                break;
+            }
+        }
+    }
+}
+
+bool same_mask(const SourceMask& a, const SourceMask& b) {
+    return a.width == b.width && a.height == b.height && a.coverage == b.coverage &&
+           a.colors == b.colors && a.coverage_hash == b.coverage_hash;
+}
+
+int polls_of(const std::function<void(const CancelCheck&)>& run) {
+    g_polls = 0;
+    g_cancel_on_poll = 0;
+    run(CancelCheck{counting_poll, nullptr});
+    return g_polls;
+}
+
+// A 40 x 150 layer at (-5, 3) in a 30 x 140 mask: columns 0-4 and 35-39 and
+// rows 137-149 land outside. An earlier mask is reused exactly when its
+// pixels that land are those sampled before (at 32 bits: when they sample to
+// the same values), the new mask otherwise equals a fresh one, and the polls
+// are those of a fresh sampling either way.
+TEST(SourceMask, ReusesAnEarlierMaskOnlyForPixelsThatSampleTheSame) {
+    constexpr MaskOrigin kOrigin{-5, 3};
+    struct ReuseCase {
+        const char* name;
+        void (*change)(Layer&);
+        bool reuse8;  // at 8 and 16 bits
+        bool reuse32; // at 32 bits
+    };
+    const ReuseCase cases[] = {
+        {"same pixels", [](Layer&) {}, true, true},
+        {"first pixel that lands", [](Layer& l) { std::memset(l.pixel(5, 0), 0x41, 4); }, false,
+         false},
+        {"last pixel that lands", [](Layer& l) { std::memset(l.pixel(34, 136), 0x41, 4); }, false,
+         false},
+        {"a pixel past row 64", [](Layer& l) { std::memset(l.pixel(20, 100), 0x41, 4); }, false,
+         false},
+        {"a row looked at first", [](Layer& l) { std::memset(l.pixel(20, 24), 0x41, 4); }, false,
+         false},
+        {"a column left of the mask", [](Layer& l) { std::memset(l.pixel(2, 50), 0x41, 4); }, true,
+         true},
+        {"a column right of the mask", [](Layer& l) { std::memset(l.pixel(37, 50), 0x41, 4); },
+         true, true},
+        {"a row below the mask", [](Layer& l) { std::memset(l.pixel(10, 140), 0x41, 4); }, true,
+         true},
+        {"row padding", [](Layer& l) { std::memset(l.pixel(40, 7), 0x41, 4); }, true, true},
+        // Only 32-bit masks keep what sampling made of the pixels rather than
+        // the pixels, and a transparent pixel samples to white whatever its
+        // colour channels hold.
+        {"a transparent pixel's colour",
+         [](Layer& l) {
+             std::memset(l.pixel(12, 20) + bytes_per_pixel(l.view.depth) / 2, 0x41,
+                         static_cast<std::size_t>(bytes_per_pixel(l.view.depth) / 2));
+         },
+         false, true},
+    };
+    for (PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
+        Layer original(40, 150, depth);
+        seed_layer(original, 5);
+        std::memset(original.pixel(12, 20), 0, static_cast<std::size_t>(bytes_per_pixel(depth)));
+        Layer other(40, 150, depth);
+        seed_layer(other, 6);
+        const SourceMask before = sample_source_mask(30, 140, original.view, kOrigin, {});
+        const SourceMask unrelated = sample_source_mask(30, 140, other.view, kOrigin, {});
+        for (const ReuseCase& c : cases) {
+            SCOPED_TRACE(::testing::Message() << c.name << " at depth " << static_cast<int>(depth));
+            Layer changed = original;
+            changed.view.data = changed.bytes.data();
+            c.change(changed);
+            const SourceMask fresh = sample_source_mask(30, 140, changed.view, kOrigin, {});
+            const bool reuse = depth == PixelDepth::k32 ? c.reuse32 : c.reuse8;
+            // The case means what it says: reuse exactly when nothing changes.
+            ASSERT_EQ(same_mask(fresh, before), reuse);
+
+            const SourceMask* earlier[] = {&unrelated, &before};
+            SourceMask out;
+            int32_t found = -2;
+            const int polls = polls_of([&](const CancelCheck& cancel) {
+                found = sample_or_reuse(earlier, 30, 140, changed.view, kOrigin, cancel, out);
+            });
+            EXPECT_EQ(polls, 3) << "rows 0, 64 and 128";
+            if (reuse) {
+                EXPECT_EQ(found, 1);
+                EXPECT_TRUE(out.coverage.empty());
+            } else {
+                EXPECT_EQ(found, -1);
+                EXPECT_TRUE(same_mask(out, fresh));
+            }
+        }
+    }
+}
+
+// 6 bytes an output pixel at 8 bits (coverage and the source's pixel), 10 at
+// 16 bits; 32-bit masks keep coverage and straight colour, 14.
+TEST(SourceMask, KeepsFewBytesPerPixel) {
+    const std::pair<PixelDepth, std::size_t> cases[] = {
+        {PixelDepth::k8, 6}, {PixelDepth::k16, 10}, {PixelDepth::k32, 14}};
+    for (const auto& [depth, bytes] : cases) {
+        Layer layer(16, 8, depth);
+        seed_layer(layer, 1);
+        const SourceMask mask = sample_source_mask(20, 10, layer.view, MaskOrigin{}, {});
+        EXPECT_EQ(mask.coverage.size() * sizeof(uint16_t) + mask.colors.bytes.size(), bytes * 200)
+            << "depth " << static_cast<int>(depth);
+    }
+}
+
+// Equal pixels lent again, from another buffer, give the mask already made;
+// other pixels or another place a new one. Three are kept, the least recently
+// used dropped first.
+TEST(MaskSet, HandsOutOneMaskPerDistinctSource) {
+    std::vector<Layer> layers;
+    for (uint32_t seed = 0; seed < 4; ++seed) {
+        layers.emplace_back(12, 70, PixelDepth::k8);
+        seed_layer(layers.back(), seed);
+    }
+    Layer copy = layers[0];
+    copy.view.data = copy.bytes.data();
+    MaskSet set;
+    auto obtain = [&](const ConstPixelView& view, MaskOrigin origin) {
+        std::shared_ptr<const SourceMask> mask;
+        const int polls = polls_of([&](const CancelCheck& cancel) {
+            mask = obtain_mask(set, 16, 80, view, origin, cancel);
+        });
+        EXPECT_EQ(polls, view.data != nullptr ? 2 : 0) << "rows 0 and 64";
+        EXPECT_TRUE(same_mask(*mask, sample_source_mask(16, 80, view, origin, {})));
+        return mask;
+    };
+    const auto first = obtain(layers[0].view, {});
+    EXPECT_EQ(obtain(copy.view, {}), first);
+    EXPECT_NE(obtain(layers[0].view, {1, 0}), first);
+    EXPECT_NE(obtain(layers[1].view, {}), first);
+    EXPECT_EQ(obtain(copy.view, {}), first) << "used again, so kept";
+    const auto none = obtain(ConstPixelView{}, {});
+    EXPECT_EQ(obtain(ConstPixelView{}, {}), none);
+    EXPECT_EQ(set.entries.size(), MaskSet::kCapacity);
+    EXPECT_NE(obtain(layers[1].view, {}), nullptr);
+    EXPECT_NE(obtain(layers[2].view, {}), nullptr);
+    EXPECT_NE(obtain(layers[3].view, {}), nullptr);
+    EXPECT_NE(obtain(copy.view, {}), first) << "dropped, so made again";
+    EXPECT_EQ(set.entries.size(), MaskSet::kCapacity);
 }
 
 } // namespace

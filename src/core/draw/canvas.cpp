@@ -22,6 +22,9 @@ using raster::Footprint;
 using raster::footprint_span;
 using raster::Span;
 
+// Pixels of a solid fill whose straight colours are formed at once.
+constexpr int32_t kFillStretch = 256;
+
 Footprint footprint(const Canvas& canvas, float x, float y, float reach) {
     return {footprint_span(y, reach, canvas.height), footprint_span(x, reach, canvas.width)};
 }
@@ -146,8 +149,21 @@ void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source
         // Matching colours without a colour plane paints white.
         const bool per_pixel = match_source_colors && sampler.colors != nullptr;
         const Rgb uniform = match_source_colors ? Rgb{1.0f, 1.0f, 1.0f} : dot_color;
-        kernels.fill_row(out, sampler.coverage + mask_row,
-                         per_pixel ? sampler.colors + mask_row : nullptr, uniform, cols);
+        if (!per_pixel) {
+            kernels.fill_row(out, sampler.coverage + mask_row, nullptr, uniform, cols);
+            continue;
+        }
+        // The mask keeps its colours in the source's form: straight colours
+        // are formed a stretch at a time.
+        Rgb straight[kFillStretch];
+        for (int32_t j = 0; j < cols; j += kFillStretch) {
+            const int32_t count = cols - j < kFillStretch ? cols - j : kFillStretch;
+            decode_colors(sampler.color_form,
+                          sampler.colors + static_cast<std::size_t>(mask_row + j) *
+                                               color_bytes(sampler.color_form),
+                          static_cast<std::size_t>(count), straight);
+            kernels.fill_row(out + j, sampler.coverage + mask_row + j, straight, uniform, count);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #include "common/color.h"
 #include "source/source_mask.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace pointillo {
@@ -14,7 +15,8 @@ namespace pointillo {
 // so no later read can leave the vectors.
 struct MaskSampler {
     const uint16_t* coverage = nullptr;
-    const Rgb* colors = nullptr; // null: no colour plane, every colour is white
+    const std::byte* colors = nullptr; // null: no colour plane, every colour is white
+    ColorForm color_form = ColorForm::kNone;
     int32_t width = 0;
     int32_t height = 0;
 };
@@ -31,8 +33,10 @@ inline MaskSampler make_mask_sampler(const SourceMask& mask) {
     sampler.coverage = mask.coverage.data();
     sampler.width = mask.width;
     sampler.height = mask.height;
-    if (mask.colors.size() == count) {
-        sampler.colors = mask.colors.data();
+    if (mask.colors.form != ColorForm::kNone && color_count(mask.colors) == count &&
+        mask.colors.bytes.size() == count * color_bytes(mask.colors.form)) {
+        sampler.colors = mask.colors.bytes.data();
+        sampler.color_form = mask.colors.form;
     }
     return sampler;
 }
@@ -56,7 +60,11 @@ inline float mask_coverage(const MaskSampler& mask, int64_t index) {
 
 // Straight colour, white outside the mask or without a colour plane.
 inline Rgb mask_color(const MaskSampler& mask, int64_t index) {
-    return (index < 0 || mask.colors == nullptr) ? Rgb{1.0f, 1.0f, 1.0f} : mask.colors[index];
+    if (index < 0 || mask.colors == nullptr) {
+        return Rgb{1.0f, 1.0f, 1.0f};
+    }
+    return decode_color(mask.color_form, mask.colors + static_cast<std::size_t>(index) *
+                                                           color_bytes(mask.color_form));
 }
 
 } // namespace pointillo

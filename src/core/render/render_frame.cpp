@@ -3,6 +3,7 @@
 #include "draw/morph.h"
 #include "draw/particles.h"
 #include "source/cloud.h"
+#include "source/mask_set.h"
 #include "source/source_mask.h"
 
 #include <algorithm>
@@ -11,40 +12,48 @@
 namespace pointillo {
 namespace {
 
-// The mask of one source, sampled while the host lends its pixels.
-SourceMask build_mask(const FramePlan& plan, const SourceRef& source, SourcePixels sources,
-                      const CancelCheck& cancel) {
+// The mask of one source, sampled while the host lends its pixels, or one
+// sampled earlier in the frame from equal pixels at the same place. Either
+// way the host lends the pixels and sees the same polls.
+std::shared_ptr<const SourceMask> build_mask(const FramePlan& plan, const SourceRef& source,
+                                             SourcePixels sources, const CancelCheck& cancel,
+                                             MaskSet& masks) {
     const MaskOrigin origin =
         mask_origin(plan.output_width, plan.output_height, plan.downsample_x, plan.downsample_y,
                     source.ref_width, source.ref_height, source.rect.left, source.rect.top);
-    SourceMask mask;
+    std::shared_ptr<const SourceMask> mask;
     sources(source, [&](const ConstPixelView& pixels) {
-        mask = sample_source_mask(plan.output_width, plan.output_height, pixels, origin, cancel);
+        mask = obtain_mask(masks, plan.output_width, plan.output_height, pixels, origin, cancel);
     });
+    if (mask == nullptr) {
+        // A host that lent nothing lent a layer without pixels.
+        mask = obtain_mask(masks, plan.output_width, plan.output_height, ConstPixelView{}, origin,
+                           cancel);
+    }
     return mask;
 }
 
 // Dots of the frame: none, one source drawn solid, or two in transition.
 void draw_dots(const FramePlan& plan, SourcePixels sources, const DotSettings& dots,
-               const CancelCheck& cancel, Canvas& canvas) {
+               const CancelCheck& cancel, MaskSet& masks, Canvas& canvas) {
     switch (plan.source_count) {
     case 0:
         reset_canvas(canvas, plan.output_width, plan.output_height);
         break;
     case 1: {
         // The solid form needs no cloud: empty clouds take their place.
-        const SourceMask mask = build_mask(plan, plan.sources[0], sources, cancel);
+        const auto mask = build_mask(plan, plan.sources[0], sources, cancel, masks);
         const Cloud empty;
-        render_morph(mask, mask, empty, empty, dots, 0.0f, plan.output_width, plan.output_height,
+        render_morph(*mask, *mask, empty, empty, dots, 0.0f, plan.output_width, plan.output_height,
                      canvas, cancel);
         break;
     }
     default: {
-        const SourceMask source = build_mask(plan, plan.sources[0], sources, cancel);
-        const SourceMask target = build_mask(plan, plan.sources[1], sources, cancel);
-        const auto source_cloud = get_cloud(source, dots);
-        const auto target_cloud = get_cloud(target, dots);
-        render_morph(source, target, *source_cloud, *target_cloud, dots, plan.state.progress,
+        const auto source = build_mask(plan, plan.sources[0], sources, cancel, masks);
+        const auto target = build_mask(plan, plan.sources[1], sources, cancel, masks);
+        const auto source_cloud = get_cloud(*source, dots);
+        const auto target_cloud = get_cloud(*target, dots);
+        render_morph(*source, *target, *source_cloud, *target_cloud, dots, plan.state.progress,
                      plan.output_width, plan.output_height, canvas, cancel);
         break;
     }
@@ -53,7 +62,7 @@ void draw_dots(const FramePlan& plan, SourcePixels sources, const DotSettings& d
 
 // Particles of every emission step over the dots, younger steps on top.
 void draw_emission_steps(const FramePlan& plan, SourcePixels sources, float render_scale,
-                         const CancelCheck& cancel, Canvas& canvas) {
+                         const CancelCheck& cancel, MaskSet& masks, Canvas& canvas) {
     std::vector<Particle> particles;
     for (const EmissionStep& step : plan.emission_steps) {
         // Each step draws with the settings of its own time.
@@ -62,11 +71,11 @@ void draw_emission_steps(const FramePlan& plan, SourcePixels sources, float rend
             render_particle_settings(step.settings.particles, render_scale);
         cancel.poll();
 
-        const SourceMask mask_a = build_mask(plan, step.source_a, sources, cancel);
-        const SourceMask mask_b = build_mask(plan, step.source_b, sources, cancel);
-        const auto cloud_a = get_cloud(mask_a, dots);
-        const auto cloud_b = get_cloud(mask_b, dots);
-        emit_particles(particles, mask_a, mask_b, *cloud_a, *cloud_b, dots, particle_settings,
+        const auto mask_a = build_mask(plan, step.source_a, sources, cancel, masks);
+        const auto mask_b = build_mask(plan, step.source_b, sources, cancel, masks);
+        const auto cloud_a = get_cloud(*mask_a, dots);
+        const auto cloud_b = get_cloud(*mask_b, dots);
+        emit_particles(particles, *mask_a, *mask_b, *cloud_a, *cloud_b, dots, particle_settings,
                        step.timing);
         draw_particles(particles, plan.output_width, plan.output_height, dots.edge_softness,
                        canvas);
@@ -94,8 +103,10 @@ ParticleSettings render_particle_settings(ParticleSettings particles, float rend
 void render_frame(const FramePlan& plan, SourcePixels sources, const CancelCheck& cancel,
                   Canvas& canvas) {
     const float render_scale = std::min(plan.downsample_x, plan.downsample_y);
-    draw_dots(plan, sources, render_dot_settings(plan.settings.dots, render_scale), cancel, canvas);
-    draw_emission_steps(plan, sources, render_scale, cancel, canvas);
+    MaskSet masks;
+    draw_dots(plan, sources, render_dot_settings(plan.settings.dots, render_scale), cancel, masks,
+              canvas);
+    draw_emission_steps(plan, sources, render_scale, cancel, masks, canvas);
 }
 
 } // namespace pointillo

@@ -3,9 +3,11 @@
 #include "common/cancel.h"
 #include "common/color.h"
 #include "common/pixel_view.h"
+#include "source/mask_colors.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace pointillo {
@@ -16,7 +18,7 @@ struct SourceMask {
     int32_t width = 0;              // output pixels
     int32_t height = 0;             // output pixels
     std::vector<uint16_t> coverage; // 0..65535, width x height
-    std::vector<Rgb> colors;        // straight colour, width x height, or empty (no colour plane)
+    MaskColors colors;              // width x height, or none (every colour white)
     uint64_t coverage_hash = 0;     // identifies the shape for the cloud cache
 };
 
@@ -24,6 +26,8 @@ struct SourceMask {
 struct MaskOrigin {
     int32_t x = 0;
     int32_t y = 0;
+
+    friend bool operator==(const MaskOrigin&, const MaskOrigin&) = default;
 };
 
 // The downsampled layer (ref size times the downsample, ceiled in float) is
@@ -42,5 +46,30 @@ uint64_t coverage_hash(const uint16_t* coverage, std::size_t count);
 SourceMask sample_source_mask(int32_t output_width, int32_t output_height,
                               const ConstPixelView& pixels, MaskOrigin origin,
                               const CancelCheck& cancel);
+
+// All that decides a mask besides the pixels themselves: sources lent at
+// equal placements whose pixels that land in the mask are equal give equal
+// masks. Lent pixels without data count as 0 x 0.
+struct MaskPlacement {
+    int32_t output_width = 0;
+    int32_t output_height = 0;
+    MaskOrigin origin;
+    int32_t width = 0; // the lent pixels' size
+    int32_t height = 0;
+    PixelDepth depth = PixelDepth::k8;
+
+    friend bool operator==(const MaskPlacement&, const MaskPlacement&) = default;
+};
+
+MaskPlacement mask_placement(int32_t output_width, int32_t output_height,
+                             const ConstPixelView& pixels, MaskOrigin origin);
+
+// As sample_source_mask, polling the same rows, but when the pixels that
+// land equal, byte for byte, those one of `earlier` was sampled from (every
+// one of them sampled at this placement), returns that one's position and
+// leaves `out` alone; otherwise samples into `out` and returns -1.
+int32_t sample_or_reuse(std::span<const SourceMask* const> earlier, int32_t output_width,
+                        int32_t output_height, const ConstPixelView& pixels, MaskOrigin origin,
+                        const CancelCheck& cancel, SourceMask& out);
 
 } // namespace pointillo
