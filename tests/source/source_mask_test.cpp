@@ -76,7 +76,7 @@ struct ConversionCase {
 };
 
 TEST(SourceMask, ConvertsEachDepthToCoverageAndStraightColour) {
-    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
     const Rgb white{1.0f, 1.0f, 1.0f};
     const ConversionCase cases[] = {
         {"8-bit opaque", PixelDepth::k8, {255, 255, 0, 51}, 65535, {1.0f, 0.0f, 51.0f / 255.0f}},
