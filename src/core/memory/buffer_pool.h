@@ -12,7 +12,11 @@
 //   their own buffers, and the next round of as many frames then finds all of
 //   them idle, while a lone render keeps one frame's worth;
 // - never more than kPoolIdleBytesCap bytes nor kPoolIdleBlocksCap blocks,
-//   however many frames ran at once;
+//   however many frames ran at once: 1 GiB holds the canvases of eight
+//   3840x2160 frames or thirty-two at 1920x1080, and the largest canvas
+//   there is (64 megapixels); a frame holds a handful of blocks (a dozen
+//   once its mask planes are pooled), so 128 serve about ten at once and
+//   keep the search for a fitting block short;
 // - a block that no take has wanted for kPoolStaleTakes takes is freed, so
 //   the buffers of an earlier output size do not linger once the size
 //   changes.
@@ -31,7 +35,7 @@ namespace pointillo {
 // Blocks of at least this many bytes are pooled.
 inline constexpr std::size_t kPooledBlockBytes = std::size_t{64} << 10;
 inline constexpr std::size_t kPoolIdleBytesCap = std::size_t{1} << 30;
-inline constexpr std::size_t kPoolIdleBlocksCap = 64;
+inline constexpr std::size_t kPoolIdleBlocksCap = 128;
 inline constexpr uint64_t kPoolStaleTakes = 512;
 
 // A block of at least `bytes` bytes (at least kPooledBlockBytes), aligned for
