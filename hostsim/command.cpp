@@ -3,6 +3,7 @@
 #include "hostsim/frame.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
@@ -178,6 +179,20 @@ void apply_change(Instance& instance, int32_t index, const PF_ParamDef& def,
     }
 }
 
+// Times one EffectMain call into io.module_seconds.
+struct Stopwatch {
+    CommandIo& io;
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    explicit Stopwatch(CommandIo& io_) : io(io_) {}
+    Stopwatch(const Stopwatch&) = delete;
+    Stopwatch& operator=(const Stopwatch&) = delete;
+    ~Stopwatch() {
+        io.module_seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+};
+
 } // namespace
 
 PF_InData default_in_data() {
@@ -225,6 +240,7 @@ PF_Err send_command(Host& host, const Module& module, Instance* instance, PF_Cmd
     if (io.params || instance == nullptr || !gets_values_at_time(cmd)) {
         PF_ParamDef** params =
             io.params ? *io.params : (instance != nullptr ? instance->param_array() : nullptr);
+        const Stopwatch watch(io);
         return module.effect_main()(cmd, &io.in_data, &io.out_data, params, io.output, io.extra);
     }
 
@@ -240,8 +256,12 @@ PF_Err send_command(Host& host, const Module& module, Instance* instance, PF_Cmd
     for (PF_ParamDef& value : values) {
         pointers.push_back(&value);
     }
-    const PF_Err err =
-        module.effect_main()(cmd, &io.in_data, &io.out_data, pointers.data(), io.output, io.extra);
+    PF_Err err = PF_Err_NONE;
+    {
+        const Stopwatch watch(io);
+        err = module.effect_main()(cmd, &io.in_data, &io.out_data, pointers.data(), io.output,
+                                   io.extra);
+    }
     // Like pre-render data, changed values are taken only from a command
     // that succeeded.
     if (err == PF_Err_NONE && applies_changes(cmd)) {

@@ -31,6 +31,9 @@ struct CommandIo {
     // The frame a smart pre-render or render command belongs to (render_frame
     // sets it); the smart callbacks refuse to work without one.
     FrameState* frame = nullptr;
+    // How long EffectMain took to return, host callbacks included (set by
+    // send_command).
+    double module_seconds = 0.0;
 };
 
 // Sends `cmd` to the module's EffectMain, as the host would: fills the

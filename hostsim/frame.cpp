@@ -377,6 +377,7 @@ FrameResult render_frame(Host& host, const Module& module, Instance& instance,
         io.frame = &frame;
         result.pre_render_err = send_command(host, module, &instance, PF_Cmd_SMART_PRE_RENDER, io);
         result.pre_render_output = pre_output;
+        result.module_seconds += io.module_seconds;
         keep_messages(io, result);
     }
     if (result.pre_render_err != PF_Err_NONE) {
@@ -411,6 +412,7 @@ FrameResult render_frame(Host& host, const Module& module, Instance& instance,
         io.frame = &frame;
         result.rendered = true;
         result.render_err = send_command(host, module, &instance, PF_Cmd_SMART_RENDER, io);
+        result.module_seconds += io.module_seconds;
         keep_messages(io, result);
     }
 

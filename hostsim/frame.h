@@ -91,6 +91,9 @@ struct FrameResult {
     std::vector<LayerCheckout> layer_checkouts; // in call order
     std::vector<PixelCheckout> pixel_checkouts; // in call order
     int64_t abort_polls = 0;
+    // Time inside the module's pre-render and render commands, host
+    // callbacks included; the host's own work around them is not counted.
+    double module_seconds = 0.0;
     int64_t max_param_checkouts = 0; // the most parameters out at once
     // The output world as the render left it.
     bool output_checked_out = false;

@@ -2,6 +2,7 @@
 // emulated host, or compares two folders of frames it rendered.
 //
 //   pointillo-replay [--module FILE] [--jobs N] [--frames A,B,...] BUNDLE_DIR OUT_DIR
+//   pointillo-replay --bench N [--module FILE] [--frames A,B,...] BUNDLE_DIR
 //   pointillo-replay --compare [--max-diff F] DIR_A DIR_B
 //
 // The module is loaded from FILE, or else from the folder of this program
@@ -10,6 +11,12 @@
 // output without row padding: alpha, red, green, blue at the bundle's depth,
 // little-endian) and OUT_DIR/frames.txt, a line per frame with its file,
 // width, height and depth.
+//
+// --bench renders every frame once to warm up, then N more times, one frame
+// at a time, writes nothing, and ends with the line
+//   bench: median M ms, min m ms per frame (F frames x N)
+// The times are those of the module's pre-render and render commands alone
+// (host callbacks included), not the host's own work around them.
 //
 // Exit status: 0 done (for --compare: equal, or within --max-diff); 1 a frame
 // that failed, or frames that differ; 2 a bad command line, bundle or module.
@@ -99,6 +106,7 @@ void write_bytes(const fs::path& path, const void* data, std::size_t size) {
 struct RenderOptions {
     fs::path module;
     int32_t jobs = 0;                          // 0: one per core
+    int32_t bench_passes = 0;                  // 0: render, else time this many passes
     std::optional<std::vector<A_long>> frames; // unset: all of the bundle's
     fs::path bundle;
     fs::path out;
@@ -141,8 +149,7 @@ FrameOutcome render_one(hostsim::Host& host, const hostsim::Module& module,
     return outcome;
 }
 
-int render_bundle(const RenderOptions& options) {
-    const auto start = std::chrono::steady_clock::now();
+hostsim::Replay load_frames(const RenderOptions& options) {
     hostsim::Replay replay = hostsim::load_replay(options.bundle);
     if (options.frames) {
         for (const A_long frame : *options.frames) {
@@ -154,17 +161,47 @@ int render_bundle(const RenderOptions& options) {
         }
         replay.frames = *options.frames;
     }
-    const hostsim::Module module(options.module.string());
-    hostsim::Host host;
+    return replay;
+}
 
+void set_up(hostsim::Host& host, const hostsim::Module& module, hostsim::Instance& instance,
+            const hostsim::Replay& replay) {
     hostsim::CommandIo setup;
     expect_ok(hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, setup),
               "PF_Cmd_GLOBAL_SETUP");
-    hostsim::Instance instance;
     hostsim::CommandIo params;
     expect_ok(hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params),
               "PF_Cmd_PARAMS_SETUP");
     hostsim::apply_replay(host, instance, replay);
+}
+
+// What the module kept and how its set-down went; counts the failures.
+int set_down(hostsim::Host& host, const hostsim::Module& module) {
+    int failures = 0;
+    const std::string leftovers = host.outstanding_report();
+    if (leftovers != "all clean") {
+        std::fprintf(stderr, "pointillo-replay: the module did not give back: %s\n",
+                     leftovers.c_str());
+        ++failures;
+    }
+    hostsim::CommandIo setdown;
+    const PF_Err setdown_err =
+        hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown);
+    if (setdown_err != PF_Err_NONE) {
+        std::fprintf(stderr, "pointillo-replay: PF_Cmd_GLOBAL_SETDOWN failed with error %d\n",
+                     static_cast<int>(setdown_err));
+        ++failures;
+    }
+    return failures;
+}
+
+int render_bundle(const RenderOptions& options) {
+    const auto start = std::chrono::steady_clock::now();
+    const hostsim::Replay replay = load_frames(options);
+    const hostsim::Module module(options.module.string());
+    hostsim::Host host;
+    hostsim::Instance instance;
+    set_up(host, module, instance, replay);
 
     std::error_code error;
     fs::create_directories(options.out, error);
@@ -195,13 +232,9 @@ int render_bundle(const RenderOptions& options) {
         thread.join();
     }
 
-    const std::string leftovers = host.outstanding_report();
-    hostsim::CommandIo setdown;
-    const PF_Err setdown_err =
-        hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown);
+    int failures = set_down(host, module);
 
     std::string index = std::string(kIndexMagic) + "\n";
-    int failures = 0;
     std::size_t written = 0;
     for (const FrameOutcome& outcome : outcomes) {
         if (outcome.error.empty()) {
@@ -213,22 +246,59 @@ int render_bundle(const RenderOptions& options) {
         }
     }
     write_bytes(options.out / kIndexFile, index.data(), index.size());
-    if (leftovers != "all clean") {
-        std::fprintf(stderr, "pointillo-replay: the module did not give back: %s\n",
-                     leftovers.c_str());
-        ++failures;
-    }
-    if (setdown_err != PF_Err_NONE) {
-        std::fprintf(stderr, "pointillo-replay: PF_Cmd_GLOBAL_SETDOWN failed with error %d\n",
-                     static_cast<int>(setdown_err));
-        ++failures;
-    }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::printf("pointillo-replay: %zu of %zu frames (comp %dx%d, %d bits) in %.2f s, "
                 "%d job(s)\n",
                 written, count, replay.width, replay.height, static_cast<int>(replay.depth),
                 seconds, static_cast<int>(jobs));
+    return failures == 0 ? 0 : 1;
+}
+
+// ---- bench ----
+
+// One frame at a time, so that a figure is a frame's own time, not a share of
+// the machine. The output world lives in one buffer for the whole run: the
+// host's page faults stay out of the figures as its other work does.
+int bench_bundle(const RenderOptions& options) {
+    const hostsim::Replay replay = load_frames(options);
+    if (replay.frames.empty()) {
+        throw std::runtime_error("the bundle has no frames");
+    }
+    const hostsim::Module module(options.module.string());
+    hostsim::Host host;
+    hostsim::Instance instance;
+    set_up(host, module, instance, replay);
+
+    std::vector<std::byte> output;
+    const auto render = [&](A_long frame) {
+        hostsim::FrameRequest request = hostsim::replay_request(replay, frame);
+        request.output_storage = &output;
+        const hostsim::FrameResult result = hostsim::render_frame(host, module, instance, request);
+        if (!result.ok()) {
+            throw std::runtime_error("frame " + std::to_string(frame) + ": pre-render returned " +
+                                     std::to_string(result.pre_render_err) + ", render returned " +
+                                     std::to_string(result.render_err));
+        }
+        return result.module_seconds * 1e3;
+    };
+    for (const A_long frame : replay.frames) {
+        render(frame); // the host's layer worlds, the module's clouds and buffers
+    }
+    std::vector<double> ms;
+    ms.reserve(replay.frames.size() * static_cast<std::size_t>(options.bench_passes));
+    for (int32_t pass = 0; pass < options.bench_passes; ++pass) {
+        for (const A_long frame : replay.frames) {
+            ms.push_back(render(frame));
+        }
+    }
+    const int failures = set_down(host, module);
+
+    std::sort(ms.begin(), ms.end());
+    const std::size_t n = ms.size();
+    const double median = n % 2 == 1 ? ms[n / 2] : (ms[n / 2 - 1] + ms[n / 2]) / 2.0;
+    std::printf("bench: median %.2f ms, min %.2f ms per frame (%zu frames x %d)\n", median, ms[0],
+                replay.frames.size(), static_cast<int>(options.bench_passes));
     return failures == 0 ? 0 : 1;
 }
 
@@ -417,6 +487,15 @@ std::vector<A_long> parse_frames(const std::string& text) {
     return frames;
 }
 
+int32_t parse_count(const std::string& text, const std::string& option) {
+    int32_t count = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (error != std::errc() || end != text.data() + text.size() || count < 1) {
+        throw UsageError(option + " takes a whole number of at least 1");
+    }
+    return count;
+}
+
 int run(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     bool compare = false;
@@ -440,14 +519,10 @@ int run(int argc, char** argv) {
             module = fs::path(value());
         } else if (arg == "--frames") {
             options.frames = parse_frames(value());
+        } else if (arg == "--bench") {
+            options.bench_passes = parse_count(value(), "--bench");
         } else if (arg == "--jobs") {
-            const std::string& text = value();
-            int32_t jobs = 0;
-            const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), jobs);
-            if (error != std::errc() || end != text.data() + text.size() || jobs < 1) {
-                throw UsageError("--jobs takes a whole number of at least 1");
-            }
-            options.jobs = jobs;
+            options.jobs = parse_count(value(), "--jobs");
         } else if (arg == "-h" || arg == "--help") {
             throw UsageError("");
         } else if (!arg.empty() && arg[0] == '-') {
@@ -456,14 +531,24 @@ int run(int argc, char** argv) {
             positional.push_back(arg);
         }
     }
-    if (positional.size() != 2) {
-        throw UsageError("expected two folders");
+    const bool bench = options.bench_passes > 0;
+    if (compare && bench) {
+        throw UsageError("--compare and --bench do not go together");
+    }
+    if (bench && options.jobs > 0) {
+        throw UsageError("--bench renders one frame at a time: no --jobs");
+    }
+    if (positional.size() != (bench ? 1u : 2u)) {
+        throw UsageError(bench ? "expected one bundle folder" : "expected two folders");
     }
     if (compare) {
         return compare_dirs(positional[0], positional[1], max_diff);
     }
     options.module = module ? *module : executable_dir() / POINTILLO_MODULE_FILE_NAME;
     options.bundle = positional[0];
+    if (bench) {
+        return bench_bundle(options);
+    }
     options.out = positional[1];
     return render_bundle(options);
 }
@@ -479,6 +564,8 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "usage: pointillo-replay [--module FILE] [--jobs N] "
                              "[--frames A,B,...] BUNDLE_DIR OUT_DIR\n"
+                             "       pointillo-replay --bench N [--module FILE] "
+                             "[--frames A,B,...] BUNDLE_DIR\n"
                              "       pointillo-replay --compare [--max-diff F] DIR_A DIR_B\n");
         return 2;
     } catch (const std::exception& e) {

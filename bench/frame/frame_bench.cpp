@@ -20,6 +20,9 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#if defined(__unix__)
+#include <sys/resource.h>
+#endif
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -80,6 +83,17 @@ hostsim::FrameRequest frame_request(int32_t width, int32_t height, double second
     return request;
 }
 
+// Page faults of this process so far (0 where they are not counted).
+double page_faults() {
+#if defined(__unix__)
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_minflt + usage.ru_majflt);
+#else
+    return 0.0;
+#endif
+}
+
 // args: width, height, depth, kind (0 hold, 1 transition, 2 transition with particles)
 void BM_Frame(benchmark::State& state) {
     const auto width = static_cast<int32_t>(state.range(0));
@@ -98,6 +112,7 @@ void BM_Frame(benchmark::State& state) {
         state.SkipWithError(warm_up.return_msg.c_str());
         return;
     }
+    const double faults_before = page_faults();
     for (auto _ : state) {
         const hostsim::FrameResult result =
             hostsim::render_frame(session.host, session.module, session.instance, request);
@@ -110,6 +125,9 @@ void BM_Frame(benchmark::State& state) {
     state.counters["ms_per_frame"] =
         benchmark::Counter(static_cast<double>(state.iterations()) * 1e-3,
                            benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    // The host's output world of every frame is faulted in too: a fixed share.
+    state.counters["faults_per_frame"] =
+        benchmark::Counter(page_faults() - faults_before, benchmark::Counter::kAvgIterations);
 }
 
 void frame_args(benchmark::internal::Benchmark* b) {

@@ -7,6 +7,7 @@
 #include "host/scoped_suite.h"
 #include "host/smart_render.h"
 #include "host/source_slots.h"
+#include "memory/buffer_pool.h"
 #include "pointillo/registration.h"
 #include "source/cloud.h"
 
@@ -114,6 +115,7 @@ PF_Err run_command(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Para
         return PF_Err_NONE;
     case PF_Cmd_GLOBAL_SETDOWN:
         clear_cloud_cache();
+        clear_buffer_pool();
         return PF_Err_NONE;
     case PF_Cmd_PARAMS_SETUP:
         return setup_parameters(in_data, out_data);

@@ -6,8 +6,11 @@
 #include "hostsim/frame.h"
 #include "hostsim/replay.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -15,6 +18,9 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#endif
 
 namespace {
 
@@ -368,6 +374,98 @@ TEST(ReplayFrames, AnotherParameterListIsRefused) {
     other_kind.params[1].type = PF_Param_COLOR;
     EXPECT_THROW(hostsim::apply_replay(session.host, session.instance, other_kind),
                  std::runtime_error);
+}
+
+// The tool itself, run as a user runs it. Under Wine a nested program would
+// need Wine's own shell, so the Linux build alone runs it.
+TEST(ReplayTool, BenchRendersEveryFrameAndWritesNothing) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "runs the Linux tool";
+#else
+    const fs::path dir = fresh_dir("bench");
+    {
+        Session session;
+        session.instance.set_value("Source 1",
+                                   session.host.layers.add(word(150, 60, 3, {1, 1, 0.8f, 0.3f})));
+        session.instance.set_value("Source 2",
+                                   session.host.layers.add(word(170, 70, 5, {0.6f, 0.1f, 1, 1})));
+        session.instance.set_value("Enable Additional Particles", 1);
+        hostsim::FrameRequest comp;
+        comp.width = 200;
+        comp.height = 100;
+        comp.time_scale = 600;
+        comp.time_step = 20;
+        hostsim::save_replay(dir, session.host, session.instance, comp, {30, 45, 60});
+    }
+    const auto listing = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    const std::vector<std::string> before = listing();
+    const fs::path out = dir.parent_path() / "pointillo_replay_bench.txt";
+    const std::string tool = std::string("\"") + POINTILLO_REPLAY_TOOL + "\" --module \"" +
+                             POINTILLO_MODULE_PATH + "\" ";
+    const std::string bundle = "\"" + dir.string() + "\"";
+    // The closing line, rebuilt from the numbers read out of it: the same
+    // text when its format is the one promised.
+    const auto bench_line = [](const std::string& line) {
+        double median = 0.0;
+        double least = 0.0;
+        int frames = 0;
+        int passes = 0;
+        if (std::sscanf(line.c_str(), "bench: median %lf ms, min %lf ms per frame (%d frames x %d)",
+                        &median, &least, &frames, &passes) != 4 ||
+            !(least <= median) || !(least > 0.0)) {
+            return std::string("not a bench line");
+        }
+        char text[160];
+        std::snprintf(text, sizeof(text),
+                      "bench: median %.2f ms, min %.2f ms per frame (%d frames x %d)", median,
+                      least, frames, passes);
+        return line == text
+                   ? "(" + std::to_string(frames) + " frames x " + std::to_string(passes) + ")"
+                   : std::string("not a bench line");
+    };
+    struct Row {
+        std::string args;
+        int status;
+        std::string counts; // what the bench line's counts say; empty: no bench line
+    };
+    const Row rows[] = {
+        {"--bench 2 " + bundle, 0, "(3 frames x 2)"},
+        {"--bench 1 --frames 45 " + bundle, 0, "(1 frames x 1)"},
+        {"--bench 0 " + bundle, 2, ""},
+        {"--bench 2 --jobs 2 " + bundle, 2, ""},
+        {"--bench 2 " + bundle + " " + bundle, 2, ""}, // no output folder
+        {"--bench 2 --compare " + bundle + " " + bundle, 2, ""},
+    };
+    for (const Row& row : rows) {
+        const std::string command = tool + row.args + " > \"" + out.string() + "\" 2>&1";
+        const int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << row.args;
+        const std::string text = read_text(out);
+        EXPECT_EQ(WEXITSTATUS(status), row.status) << row.args << ":\n" << text;
+        if (row.counts.empty()) {
+            EXPECT_EQ(text.find("bench:"), std::string::npos) << row.args << ":\n" << text;
+        } else {
+            // The bench line ends the output.
+            std::string last = text;
+            while (!last.empty() && last.back() == '\n') {
+                last.pop_back();
+            }
+            last = last.substr(last.find_last_of('\n') + 1);
+            EXPECT_EQ(bench_line(last), row.counts)
+                << row.args << ": the last line is \"" << last << "\"";
+        }
+        EXPECT_EQ(listing(), before) << row.args << ": the bundle's folder changed";
+    }
+    fs::remove(out);
+    fs::remove_all(dir);
+#endif
 }
 
 } // namespace

@@ -5,10 +5,10 @@
 #include "common/pixel_view.h"
 #include "draw/kernels.h"
 #include "frame/settings.h"
+#include "memory/buffer_pool.h"
 
 #include <cstdint>
 #include <span>
-#include <vector>
 
 namespace pointillo {
 
@@ -22,11 +22,12 @@ struct PremultipliedPixel {
     float blue = 0.0f;
 };
 
-// The render's working image, row stride exactly `width` pixels.
+// The render's working image, row stride exactly `width` pixels. Its pixels
+// are pooled: the next frame reuses them.
 struct Canvas {
     int32_t width = 0;
     int32_t height = 0;
-    std::vector<PremultipliedPixel> pixels;
+    PooledVector<PremultipliedPixel> pixels;
 };
 
 // What the particle emitter produces: centre, radius and opacity, and a

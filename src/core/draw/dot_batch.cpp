@@ -5,6 +5,7 @@
 #include "draw/mask_sampler.h"
 #include "draw/plain_piece.h"
 #include "draw/raster_walk.h"
+#include "memory/buffer_pool.h"
 
 #include <algorithm>
 #include <cmath>
@@ -104,7 +105,7 @@ void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& 
 
     // Bin the dots by tile, keeping list order within each tile: a pixel then
     // meets the same dots in the same order as when they are drawn one by one.
-    std::vector<Footprint> footprints(dots.size());
+    PooledVector<Footprint> footprints(dots.size());
     std::vector<uint32_t> starts(tile_count + 1, 0);
     uint64_t entries = 0;
     const auto tiles_of = [](const Footprint& fp) {
@@ -140,7 +141,7 @@ void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& 
     for (size_t t = 0; t < tile_count; ++t) {
         starts[t + 1] += starts[t];
     }
-    std::vector<uint32_t> order(static_cast<size_t>(entries));
+    PooledVector<uint32_t> order(static_cast<size_t>(entries));
     {
         std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
         for (size_t k = 0; k < dots.size(); ++k) {
@@ -164,7 +165,7 @@ void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& 
     canvas.width = width;
     canvas.height = height;
 
-    std::vector<PremultipliedPixel> tile_pixels(static_cast<size_t>(kTileWidth) * kTileHeight);
+    PooledVector<PremultipliedPixel> tile_pixels(static_cast<size_t>(kTileWidth) * kTileHeight);
     const auto list = std::make_unique<RampList>();
     for (int32_t ty = 0; ty < tiles_y; ++ty) {
         for (int32_t tx = 0; tx < tiles_x; ++tx) {

@@ -4,12 +4,12 @@
 #include "draw/dot_batch.h"
 #include "draw/mask_sampler.h"
 #include "draw/motion.h"
+#include "memory/buffer_pool.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
 #include <cstdint>
 #include <stdexcept>
-#include <vector>
 
 namespace pointillo {
 namespace {
@@ -55,7 +55,7 @@ void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
     // Every pair is evaluated first, then all are drawn at once, in pair
     // order: drawing is by maximum and in the same order, so the frame is the
     // same as drawing each pair as it is evaluated.
-    std::vector<DotDraw> draws(static_cast<size_t>(pairs));
+    PooledVector<DotDraw> draws(static_cast<size_t>(pairs));
     for (int64_t h = 0; h < pairs; ++h) {
         if (h % 128 == 0) {
             cancel.poll();
