@@ -38,23 +38,15 @@ std::atomic<uintptr_t> module_last{0};
 std::atomic<bool> counting{false};
 std::atomic<int64_t> fail_at{0}; // 1-based, among the module's counted allocations
 std::atomic<int64_t> seen{0};
-std::atomic<int64_t> large_seen{0};      // above 64 KiB, while no source pixels are lent
+std::atomic<int64_t> large_seen{0};      // above 64 KiB
 std::atomic<int64_t> live_blocks{0};     // the module's, not yet freed
 std::atomic<bool> failed_quietly{false}; // the failed allocation was a nothrow one
-std::atomic<const hostsim::Host*> watched_host{nullptr};
 
 constexpr std::size_t kLarge = std::size_t{64} << 10;
 
 bool from_module(const void* caller) {
     const auto at = reinterpret_cast<uintptr_t>(caller);
     return at >= module_first.load() && at < module_last.load();
-}
-
-// While the host lends source pixels the module builds masks from them;
-// their planes are not pooled yet.
-bool lending_pixels() {
-    const hostsim::Host* host = watched_host.load();
-    return host != nullptr && host->ledger.outstanding(hostsim::Resource::kLayerPixels) > 0;
 }
 
 // Null when the allocation is the one to fail.
@@ -66,7 +58,7 @@ void* allocate(std::size_t size, std::size_t align, const void* caller, bool not
             failed_quietly = nothrow;
             return nullptr;
         }
-        if (size > kLarge && !lending_pixels()) {
+        if (size > kLarge) {
             ++large_seen;
         }
     }
@@ -216,7 +208,6 @@ class Allocations : public EffectTest {
   protected:
     void SetUp() override {
         find_module_range(reinterpret_cast<const void*>(module.effect_main()));
-        watched_host = &host;
         EffectTest::SetUp();
         fill_slot(1, add_word(120, 60, 3, {1.0f, 0.8f, 0.3f, 0.1f}));
         fill_slot(2, add_word(140, 70, 5, {0.5f, 0.1f, 0.2f, 0.5f}));
@@ -226,7 +217,6 @@ class Allocations : public EffectTest {
         counting = false;
         fail_at = 0;
         EffectTest::TearDown();
-        watched_host = nullptr;
     }
 
     // Global set-down and set-up again: no cloud cached, the pool empty.

@@ -359,7 +359,7 @@ TEST(SourceMask, NoPixelsGivesAnEmptyWhiteHashedMask) {
     no_data.data = nullptr;
     ConstPixelView no_rows = layer.view;
     no_rows.height = 0;
-    const std::vector<uint16_t> zeros(12, 0);
+    const PooledVector<uint16_t> zeros(12, 0);
     for (const ConstPixelView& view : {no_data, no_rows, ConstPixelView{}}) {
         g_polls = 0;
         g_cancel_on_poll = 0;

@@ -7,6 +7,7 @@
 // pixels, keeps that colour.
 
 #include "common/color.h"
+#include "memory/buffer_pool.h"
 
 #include <array>
 #include <cstddef>
@@ -37,10 +38,11 @@ constexpr std::size_t color_bytes(ColorForm form) {
 }
 
 // Leaves the bytes a plane grows by unset: sampling writes every pixel once,
-// so clearing them first would only double the writes.
-template <class T> struct UnsetAllocator : std::allocator<T> {
+// so clearing them first would only double the writes. The storage is pooled:
+// a frame makes a mask per distinct source, each as large as the output.
+template <class T> struct UnsetAllocator : PoolAllocator<T> {
     UnsetAllocator() = default;
-    template <class U> UnsetAllocator(const UnsetAllocator<U>&) noexcept {}
+    template <class U> UnsetAllocator(const UnsetAllocator<U>& /*other*/) noexcept {}
     template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
     template <class U, class... Args> void construct(U* p, Args&&... args) {
         ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);

@@ -15,11 +15,11 @@ namespace pointillo {
 // One source sampled into the output's pixel grid (row-major, y down).
 // Owned by its caller; moved, never shared.
 struct SourceMask {
-    int32_t width = 0;              // output pixels
-    int32_t height = 0;             // output pixels
-    std::vector<uint16_t> coverage; // 0..65535, width x height
-    MaskColors colors;              // width x height, or none (every colour white)
-    uint64_t coverage_hash = 0;     // identifies the shape for the cloud cache
+    int32_t width = 0;               // output pixels
+    int32_t height = 0;              // output pixels
+    PooledVector<uint16_t> coverage; // 0..65535, width x height
+    MaskColors colors;               // width x height, or none (every colour white)
+    uint64_t coverage_hash = 0;      // identifies the shape for the cloud cache
 };
 
 // Where the layer's pixel (0, 0) lands in the output grid.
