@@ -1,9 +1,9 @@
 #pragma once
 
-// Large per-frame buffers (the canvas, the dot lists, the tile buffers) come
-// from one process-wide pool instead of the system, so a frame reuses the
-// pages of earlier frames rather than faulting fresh ones in and clearing
-// them again. Small blocks go to the heap as before: its own free lists
+// Large per-frame buffers (the canvas, the mask planes, the dot lists, the
+// tile buffers) come from one process-wide pool instead of the system, so a
+// frame reuses the pages of earlier frames rather than faulting fresh ones in
+// and clearing them again. Small blocks go to the heap as before: its own free lists
 // already serve them without the system.
 //
 // What the pool keeps idle is bounded three ways:
@@ -14,9 +14,9 @@
 // - never more than kPoolIdleBytesCap bytes nor kPoolIdleBlocksCap blocks,
 //   however many frames ran at once: 1 GiB holds the canvases of eight
 //   3840x2160 frames or thirty-two at 1920x1080, and the largest canvas
-//   there is (64 megapixels); a frame holds a handful of blocks (a dozen
-//   once its mask planes are pooled), so 128 serve about ten at once and
-//   keep the search for a fitting block short;
+//   there is (64 megapixels); a frame holds about a dozen blocks, its mask
+//   planes included, so 128 serve about ten at once and keep the search for
+//   a fitting block short;
 // - a block that no take has wanted for kPoolStaleTakes takes is freed, so
 //   the buffers of an earlier output size do not linger once the size
 //   changes.
