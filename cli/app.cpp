@@ -723,6 +723,8 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
         check_video_file(o.video);
     }
     settle_frames_folder(loaded, o, context, false);
+    // Before the progress bar: a set-up failure then reads on a line of its own.
+    hand_over_sources();
 
     std::atomic<bool> own_cancel{false};
     std::atomic<bool>& cancel = context.cancel != nullptr ? *context.cancel : own_cancel;
@@ -736,7 +738,6 @@ int render(const RenderOptions& o, const Given& given, AppContext& context) {
                  static_cast<int32_t>(frames_to_render(loaded.job, loaded.prepared.depth).size()),
                  "frames");
     }
-    hand_over_sources();
     RenderSummary summary;
     run_clearing(bar, context.err_is_terminal, [&] {
         summary = render_frames(loaded.prepared, loaded.job, frame_renderer(loaded, context),
