@@ -12,7 +12,7 @@
 #   ROUNDS                 alternations of the two runs (default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/wine-env.sh
+source scripts/lib/wine-env.sh
 
 passes=${1:-5}
 rounds=${ROUNDS:-2}

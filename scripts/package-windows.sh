@@ -4,7 +4,7 @@
 # (where the application looks for plug-ins). The version is the project's.
 #
 # Usage: scripts/package-windows.sh
-# scripts/check-windows.sh is what proves the module; run it (or the test
+# scripts/ci/check-windows.sh is what proves the module; run it (or the test
 # command) on the same commit before publishing.
 set -euo pipefail
 cd "$(dirname "$0")/.."

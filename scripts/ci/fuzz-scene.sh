@@ -4,7 +4,7 @@
 # Needs clang. New inputs go to a temporary copy of the seed corpus; a crash
 # leaves its input as crash-* in the build folder (build/fuzz by default).
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 
 seconds=${1:-20}
 build=${POINTILLO_FUZZ_BUILD_DIR:-build/fuzz}

@@ -2,16 +2,16 @@
 # Renders the same frames with the Linux build and, under Wine, with the
 # cross-built Windows one (pointillo-replay.exe loading Pointillo.aex), and
 # compares them byte for byte. The frames come from the replay bundles of
-# scripts/frame-bundles.sh, which the Linux renderer exports.
+# scripts/lib/frame-bundles.sh, which the Linux renderer exports.
 #
-# Usage: scripts/compare-windows-frames.sh
+# Usage: scripts/ci/compare-windows-frames.sh
 #   POINTILLO_LINUX_BUILD  the Linux build to use (default build/win-lin, a
 #                          release build made here if missing)
-# The windows preset must be configured (scripts/check-windows.sh does it).
+# The windows preset must be configured (scripts/ci/check-windows.sh does it).
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/wine-env.sh
-source scripts/frame-bundles.sh
+cd "$(dirname "$0")/../.."
+source scripts/lib/wine-env.sh
+source scripts/lib/frame-bundles.sh
 
 jobs=${JOBS:-$(nproc)}
 linux_build=${POINTILLO_LINUX_BUILD:-build/win-lin}

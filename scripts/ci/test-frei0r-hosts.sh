@@ -8,7 +8,7 @@
 # filter hands other widths over with padded rows, which frei0r does not
 # allow.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 build=$(realpath "${POINTILLO_BUILD:-build/release}")
 export FREI0R_PATH="$build/frei0r"
 for tool in ffmpeg melt; do

@@ -3,14 +3,14 @@
 # AVX2 form, compiled with Clang), runs the drawing tests there, and requires
 # the frames it renders to equal byte for byte those of a build with every
 # form (compiled with GCC, drawing with the best form this processor runs).
-# The frames come from the replay bundles of scripts/frame-bundles.sh.
+# The frames come from the replay bundles of scripts/lib/frame-bundles.sh.
 #
-# Usage: scripts/check-portable.sh
+# Usage: scripts/ci/check-portable.sh
 #   POINTILLO_SIMD_BUILD  the build with every form (default build/release,
 #                         configured here if missing)
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/frame-bundles.sh
+cd "$(dirname "$0")/../.."
+source scripts/lib/frame-bundles.sh
 started=$SECONDS
 
 jobs=${JOBS:-$(nproc)}

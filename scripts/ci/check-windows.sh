@@ -4,12 +4,12 @@
 # libraries imported, and the PiPL resource byte for byte. Then, under Wine,
 # runs the cross-built test suite, which loads Pointillo.aex through
 # LoadLibrary, and compares frames the Windows build renders with the Linux
-# build's (scripts/compare-windows-frames.sh).
+# build's (scripts/ci/compare-windows-frames.sh).
 #
-# Usage: scripts/check-windows.sh [--no-wine]
+# Usage: scripts/ci/check-windows.sh [--no-wine]
 set -euo pipefail
-cd "$(dirname "$0")/.."
-source scripts/wine-env.sh
+cd "$(dirname "$0")/../.."
+source scripts/lib/wine-env.sh
 started=$SECONDS
 
 jobs=${JOBS:-$(nproc)}
@@ -59,7 +59,7 @@ if ((run_wine)); then
     ctest --preset windows -j "$jobs"
     echo "check-windows: the test suite under Wine took $((SECONDS - wine_started)) s"
     compare_started=$SECONDS
-    bash scripts/compare-windows-frames.sh
+    bash scripts/ci/compare-windows-frames.sh
     echo "check-windows: the frame comparison took $((SECONDS - compare_started)) s"
 fi
 echo "check-windows: done in $((SECONDS - started)) s"

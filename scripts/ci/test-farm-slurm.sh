@@ -6,10 +6,10 @@
 # folder byte-identical to a single-machine render, and the final step encodes
 # the video.
 #
-# Usage: scripts/test-farm-slurm.sh   (as root)
+# Usage: scripts/ci/test-farm-slurm.sh   (as root)
 #   POINTILLO_BUILD  the build whose pointillo to use (default build/release)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 build=$(realpath "${POINTILLO_BUILD:-build/release}")
 work="$PWD/build/slurm-farm"
 pointillo="$build/pointillo"
