@@ -5,7 +5,8 @@
 // rounded to float once: the platforms' float versions differ in the last bit,
 // their double results rounded to float agree.
 
-#include <bit>
+#include "common/bit_cast.h"
+
 #include <cmath>
 #include <cstdint>
 
@@ -54,7 +55,7 @@ constexpr uint32_t kHypotMargin = 1u << 12; // in double ulps, either side of th
 inline float hypot_fast(float dx, float dy, double dy2) {
     const double dxd = static_cast<double>(dx);
     const double r = std::sqrt(dxd * dxd + dy2);
-    const uint32_t low = static_cast<uint32_t>(std::bit_cast<uint64_t>(r)) & 0x1FFFFFFFu;
+    const uint32_t low = static_cast<uint32_t>(pointillo::bit_cast<uint64_t>(r)) & 0x1FFFFFFFu;
     // The plain form: |low - 0x10000000| < margin, or r so small that float
     // rounding happens at a subnormal position.
     if (low - (0x10000000u - kHypotMargin) < 2u * kHypotMargin || (r < 0x1p-120 && r > 0.0)) {

@@ -1,10 +1,10 @@
 #include "source/cloud.h"
 
+#include "common/bit_cast.h"
 #include "common/hash.h"
 #include "source/grouping.h"
 
 #include <algorithm>
-#include <bit>
 #include <cfloat>
 #include <cmath>
 #include <mutex>
@@ -245,8 +245,8 @@ CloudKey make_key(const SourceMask& mask, const DotSettings& settings) {
     return CloudKey{mask.coverage_hash,
                     mask.width,
                     mask.height,
-                    std::bit_cast<uint32_t>(settings.spacing),
-                    std::bit_cast<uint32_t>(settings.grid_jitter),
+                    bit_cast<uint32_t>(settings.spacing),
+                    bit_cast<uint32_t>(settings.grid_jitter),
                     settings.distribution,
                     settings.random_seed};
 }
