@@ -2,9 +2,10 @@
 // values are all in range, or an InputError. Nothing else may escape, and no
 // file is opened (image and font checks come later, in prepare_scene).
 
-#include "cli/effect_bridge.h"
-#include "cli/errors.h"
-#include "cli/scene.h"
+#include "cli/base/errors.h"
+#include "cli/effect/effect_bridge.h"
+#include "cli/scene/scene.h"
+#include "cli/scene/scene_reader.h"
 
 #include <cmath>
 #include <cstdint>

@@ -1,7 +1,7 @@
-#include "cli/app.h"
-#include "cli/effect_bridge.h"
-#include "cli/png_io.h"
-#include "cli/video.h"
+#include "cli/effect/effect_bridge.h"
+#include "cli/frames/png_io.h"
+#include "cli/program/app.h"
+#include "cli/video/video.h"
 #include "test_session.h"
 #include "test_support.h"
 

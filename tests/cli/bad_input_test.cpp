@@ -1,8 +1,8 @@
 // Every malformed scene or command line ends with exit status 2 and one
 // message naming the file (or option), the field and the problem.
 
-#include "cli/app.h"
-#include "cli/png_io.h"
+#include "cli/frames/png_io.h"
+#include "cli/program/app.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -5,10 +5,11 @@
 // test depends on the installed fonts' outlines), and the renderer run as
 // from the command line.
 
-#include "cli/app.h"
-#include "cli/effect_bridge.h"
-#include "cli/png_io.h"
-#include "cli/scene.h"
+#include "cli/effect/effect_bridge.h"
+#include "cli/frames/png_io.h"
+#include "cli/program/app.h"
+#include "cli/scene/scene.h"
+#include "cli/scene/scene_reader.h"
 #include "test_session.h"
 #include "test_support.h"
 

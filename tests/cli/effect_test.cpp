@@ -3,11 +3,12 @@
 // the files' value mappings, downsampling, failures, cancelling, several
 // scenes in one process, and replay bundles.
 
-#include "cli/effect_bridge.h"
-#include "cli/exr_io.h"
-#include "cli/frame_file.h"
-#include "cli/motion_blur.h"
-#include "cli/png_io.h"
+#include "cli/effect/effect_bridge.h"
+#include "cli/frames/exr_io.h"
+#include "cli/frames/frame_file.h"
+#include "cli/frames/png_io.h"
+#include "cli/run/motion_blur.h"
+#include "cli/scene/scene_reader.h"
 #include "effect_support.h"
 #include "hostsim/command.h"
 #include "hostsim/frame.h"

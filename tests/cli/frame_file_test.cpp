@@ -1,6 +1,6 @@
-#include "cli/exr_io.h"
-#include "cli/frame_file.h"
-#include "cli/png_io.h"
+#include "cli/frames/exr_io.h"
+#include "cli/frames/frame_file.h"
+#include "cli/frames/png_io.h"
 #include "test_support.h"
 
 #include <cmath>

@@ -1,5 +1,5 @@
-#include "cli/errors.h"
-#include "cli/frame_range.h"
+#include "cli/base/errors.h"
+#include "cli/run/frame_range.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "cli/layer_pixels.h"
+#include "cli/scene/layer_pixels.h"
 
 #include <gtest/gtest.h>
 

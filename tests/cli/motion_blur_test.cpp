@@ -1,4 +1,4 @@
-#include "cli/motion_blur.h"
+#include "cli/run/motion_blur.h"
 
 #include <bit>
 #include <cmath>

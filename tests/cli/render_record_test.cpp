@@ -1,4 +1,4 @@
-#include "cli/render_record.h"
+#include "cli/frames/render_record.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

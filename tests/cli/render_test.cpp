@@ -1,11 +1,11 @@
 // Frames rendered on several threads, in chunks, resumed or cancelled must
 // leave exactly the files a plain sequential render leaves.
 
-#include "cli/effect_bridge.h"
-#include "cli/errors.h"
-#include "cli/files.h"
-#include "cli/frame_file.h"
-#include "cli/render.h"
+#include "cli/base/errors.h"
+#include "cli/base/files.h"
+#include "cli/effect/effect_bridge.h"
+#include "cli/frames/frame_file.h"
+#include "cli/run/render.h"
 #include "test_support.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/effect_bridge.h"
+#include "cli/effect/effect_bridge.h"
 
 namespace pointillo::testing_support {
 

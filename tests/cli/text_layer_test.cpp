@@ -1,4 +1,4 @@
-#include "cli/text_layer.h"
+#include "cli/scene/text_layer.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
-#include "cli/errors.h"
-#include "cli/files.h"
-#include "cli/frame_file.h"
-#include "cli/video.h"
+#include "cli/base/errors.h"
+#include "cli/base/files.h"
+#include "cli/frames/frame_file.h"
+#include "cli/video/video.h"
 #include "test_support.h"
 
 #include <cstdlib>

@@ -5,10 +5,10 @@
 // sources with "Automatic" off and "Sequence Position" 1 + Progress.
 
 #include "../cli/test_support.h"
-#include "cli/frame_file.h"
-#include "cli/image.h"
-#include "cli/layer_pixels.h"
-#include "cli/png_io.h"
+#include "cli/base/image.h"
+#include "cli/frames/frame_file.h"
+#include "cli/frames/png_io.h"
+#include "cli/scene/layer_pixels.h"
 #include "loaded_plugin.h"
 #include "plugin_pixels.h"
 
