@@ -48,7 +48,7 @@ void render_plugin_frame(PluginInstance& instance, double host_time, const uint3
     }
 
     const auto read = [&values](int32_t index, int32_t) { return effect_reading(values, index); };
-    FrameRequest request;
+    PlanRequest request;
     request.time = host_units(plugin_seconds(values, host_time));
     request.time_scale = kTimeScale;
     request.output = {instance.width, instance.height};

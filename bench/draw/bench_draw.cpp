@@ -137,11 +137,11 @@ SourceMask text_mask(int32_t variant) {
 }
 
 struct MorphScene {
-    SourceMask source_mask = text_mask(0);
-    SourceMask target_mask = text_mask(1);
+    SourceMask from_mask = text_mask(0);
+    SourceMask to_mask = text_mask(1);
     DotSettings settings;
-    Cloud source = build_cloud(source_mask, settings);
-    Cloud target = build_cloud(target_mask, settings);
+    Cloud from = build_cloud(from_mask, settings);
+    Cloud to = build_cloud(to_mask, settings);
 };
 
 const MorphScene& morph_scene() {
@@ -153,12 +153,12 @@ void BM_morph_text_1080p(benchmark::State& state, float progress) {
     const MorphScene& scene = morph_scene();
     Canvas canvas;
     for (auto _ : state) {
-        render_morph(scene.source_mask, scene.target_mask, scene.source, scene.target,
-                     scene.settings, progress, kWidth, kHeight, canvas, {});
+        render_morph(scene.from_mask, scene.to_mask, scene.from, scene.to, scene.settings, progress,
+                     kWidth, kHeight, canvas, {});
         benchmark::DoNotOptimize(canvas.pixels.data());
         benchmark::ClobberMemory();
     }
-    const size_t pairs = std::max(scene.source.dots.size(), scene.target.dots.size());
+    const size_t pairs = std::max(scene.from.dots.size(), scene.to.dots.size());
     state.counters["pairs"] = static_cast<double>(pairs);
     state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(pairs));
 }

@@ -153,17 +153,17 @@ BENCHMARK(BM_Frame)->Apply(frame_args);
 struct Stages {
     int32_t width = 1920;
     int32_t height = 1080;
-    std::vector<std::byte> layer_a;
-    std::vector<std::byte> layer_b;
-    SourceMask mask_a;
-    SourceMask mask_b;
+    std::vector<std::byte> from_layer;
+    std::vector<std::byte> to_layer;
+    SourceMask from_mask;
+    SourceMask to_mask;
     DotSettings dots;
 
     Stages() {
-        layer_a = make_layer(5);
-        layer_b = make_layer(7);
-        mask_a = sample(layer_a);
-        mask_b = sample(layer_b);
+        from_layer = make_layer(5);
+        to_layer = make_layer(7);
+        from_mask = sample(from_layer);
+        to_mask = sample(to_layer);
     }
 
     std::vector<std::byte> make_layer(int32_t letters) const {
@@ -196,8 +196,8 @@ Stages& stages() {
 void BM_ShareMasks(benchmark::State& state) {
     Stages& s = stages();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(s.sample(s.layer_a));
-        benchmark::DoNotOptimize(s.sample(s.layer_b));
+        benchmark::DoNotOptimize(s.sample(s.from_layer));
+        benchmark::DoNotOptimize(s.sample(s.to_layer));
     }
 }
 BENCHMARK(BM_ShareMasks)->Name("share/masks_two_1080p")->Unit(benchmark::kMillisecond);
@@ -205,8 +205,8 @@ BENCHMARK(BM_ShareMasks)->Name("share/masks_two_1080p")->Unit(benchmark::kMillis
 void BM_ShareCloudBuild(benchmark::State& state) {
     Stages& s = stages();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(pointillo::build_cloud(s.mask_a, s.dots));
-        benchmark::DoNotOptimize(pointillo::build_cloud(s.mask_b, s.dots));
+        benchmark::DoNotOptimize(pointillo::build_cloud(s.from_mask, s.dots));
+        benchmark::DoNotOptimize(pointillo::build_cloud(s.to_mask, s.dots));
     }
 }
 BENCHMARK(BM_ShareCloudBuild)->Name("share/cloud_build_two_1080p")->Unit(benchmark::kMillisecond);
@@ -214,20 +214,20 @@ BENCHMARK(BM_ShareCloudBuild)->Name("share/cloud_build_two_1080p")->Unit(benchma
 void BM_ShareCloudHit(benchmark::State& state) {
     Stages& s = stages();
     for (auto _ : state) {
-        benchmark::DoNotOptimize(pointillo::get_cloud(s.mask_a, s.dots));
-        benchmark::DoNotOptimize(pointillo::get_cloud(s.mask_b, s.dots));
+        benchmark::DoNotOptimize(pointillo::get_cloud(s.from_mask, s.dots));
+        benchmark::DoNotOptimize(pointillo::get_cloud(s.to_mask, s.dots));
     }
 }
 BENCHMARK(BM_ShareCloudHit)->Name("share/cloud_hit_two")->Unit(benchmark::kMicrosecond);
 
 void BM_ShareDots(benchmark::State& state) {
     Stages& s = stages();
-    const auto a = pointillo::get_cloud(s.mask_a, s.dots);
-    const auto b = pointillo::get_cloud(s.mask_b, s.dots);
+    const auto a = pointillo::get_cloud(s.from_mask, s.dots);
+    const auto b = pointillo::get_cloud(s.to_mask, s.dots);
     Canvas canvas;
     for (auto _ : state) {
-        pointillo::render_morph(s.mask_a, s.mask_b, *a, *b, s.dots, 0.5f, s.width, s.height, canvas,
-                                CancelCheck{});
+        pointillo::render_morph(s.from_mask, s.to_mask, *a, *b, s.dots, 0.5f, s.width, s.height,
+                                canvas, CancelCheck{});
         benchmark::DoNotOptimize(canvas.pixels.data());
     }
 }
@@ -237,8 +237,8 @@ BENCHMARK(BM_ShareDots)->Name("share/dots_morph_1080p")->Unit(benchmark::kMillis
 // cap (1000), emitted and drawn.
 void BM_ShareParticles(benchmark::State& state) {
     Stages& s = stages();
-    const auto a = pointillo::get_cloud(s.mask_a, s.dots);
-    const auto b = pointillo::get_cloud(s.mask_b, s.dots);
+    const auto a = pointillo::get_cloud(s.from_mask, s.dots);
+    const auto b = pointillo::get_cloud(s.to_mask, s.dots);
     pointillo::ParticleSettings particles;
     particles.enabled = true;
     particles.emission_rate = static_cast<float>(state.range(0));
@@ -246,7 +246,7 @@ void BM_ShareParticles(benchmark::State& state) {
     pointillo::reset_canvas(canvas, s.width, s.height);
     std::vector<pointillo::Particle> list;
     for (auto _ : state) {
-        pointillo::emit_particles(list, s.mask_a, s.mask_b, *a, *b, s.dots, particles,
+        pointillo::emit_particles(list, s.from_mask, s.to_mask, *a, *b, s.dots, particles,
                                   {0.49f, 0.5f, 0.51f, 0.01f, 0.3f, 0.05f, 28});
         pointillo::draw_particles(list, s.width, s.height, s.dots.edge_softness, canvas);
     }

@@ -89,8 +89,8 @@ std::vector<TimingSegment> timing_segments(const PreparedScene& scene,
                            values.at("Sequence Position", time));
         TimingSegment here;
         here.transition = state.progress > 0.0f;
-        here.from_slot = slots[static_cast<size_t>(state.current)];
-        here.to_slot = here.transition ? slots[static_cast<size_t>(state.next)] : here.from_slot;
+        here.from_slot = slots[static_cast<size_t>(state.from)];
+        here.to_slot = here.transition ? slots[static_cast<size_t>(state.to)] : here.from_slot;
         here.first_frame = frame;
         here.last_frame = frame;
         here.last_progress = state.progress;

@@ -59,7 +59,7 @@ void smart_pre_render(PF_InData* in_data, PF_PreRenderExtra* extra) {
     };
     const Settings settings = read_settings(read, in.current_time);
 
-    FrameRequest request;
+    PlanRequest request;
     request.time = in.current_time;
     request.time_scale = in.time_scale;
     request.downsample_x = downsample_factor(in.downsample_x.num, in.downsample_x.den);

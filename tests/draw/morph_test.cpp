@@ -53,11 +53,10 @@ Canvas expected_travel(const std::vector<std::pair<Dot, Dot>>& pairs, DotSetting
     return canvas;
 }
 
-Canvas render(const SourceMask& source_mask, const SourceMask& target_mask, const Cloud& source,
-              const Cloud& target, const DotSettings& settings, float progress) {
+Canvas render(const SourceMask& from_mask, const SourceMask& to_mask, const Cloud& from,
+              const Cloud& to, const DotSettings& settings, float progress) {
     Canvas canvas;
-    render_morph(source_mask, target_mask, source, target, settings, progress, kSize, kSize, canvas,
-                 {});
+    render_morph(from_mask, to_mask, from, to, settings, progress, kSize, kSize, canvas, {});
     return canvas;
 }
 
@@ -74,71 +73,71 @@ TEST(MorphPairing, FloorRuleInSixtyFourBits) {
     EXPECT_EQ(paired_index(3'000'000'000, 3'000'000'000, 4'000'000'000), 2'250'000'000);
 }
 
-TEST(MorphPairing, HundredSourceDotsMeetFiftyTargets) {
-    const Cloud source = test::cloud_of(grid_dots(100, 6.0f, 6.0f, 11.0f), 6.0f);
-    const Cloud target = test::cloud_of(grid_dots(50, 20.0f, 9.0f, 12.0f), 9.0f);
+TEST(MorphPairing, HundredFromDotsMeetFiftyToDots) {
+    const Cloud from = test::cloud_of(grid_dots(100, 6.0f, 6.0f, 11.0f), 6.0f);
+    const Cloud to = test::cloud_of(grid_dots(50, 20.0f, 9.0f, 12.0f), 9.0f);
     const SourceMask full = test::uniform_mask(kSize, kSize, 65535);
     std::vector<std::pair<Dot, Dot>> pairs;
     for (size_t h = 0; h < 100; ++h) {
-        pairs.emplace_back(source.dots[h], target.dots[h / 2]); // target k ends pairs 2k, 2k+1
+        pairs.emplace_back(from.dots[h], to.dots[h / 2]); // to dot k ends pairs 2k, 2k+1
     }
     for (const float progress : {0.0f, 0.37f, 1.0f}) {
-        const Canvas got = render(full, full, source, target, small_dots(), progress);
+        const Canvas got = render(full, full, from, to, small_dots(), progress);
         EXPECT_TRUE(test::same_pixels(
             got, expected_travel(pairs, small_dots(), 9.0f, progress, {1, 1, 1}, 1.0f)))
             << "progress " << progress;
     }
 }
 
-TEST(MorphPairing, FiftySourceDotsSplitIntoHundred) {
-    const Cloud source = test::cloud_of(grid_dots(50, 20.0f, 9.0f, 12.0f));
-    const Cloud target = test::cloud_of(grid_dots(100, 6.0f, 6.0f, 11.0f));
+TEST(MorphPairing, FiftyFromDotsSplitIntoHundred) {
+    const Cloud from = test::cloud_of(grid_dots(50, 20.0f, 9.0f, 12.0f));
+    const Cloud to = test::cloud_of(grid_dots(100, 6.0f, 6.0f, 11.0f));
     const SourceMask full = test::uniform_mask(kSize, kSize, 65535);
     std::vector<std::pair<Dot, Dot>> pairs;
     for (size_t h = 0; h < 100; ++h) {
-        pairs.emplace_back(source.dots[h / 2], target.dots[h]);
+        pairs.emplace_back(from.dots[h / 2], to.dots[h]);
     }
     DotSettings settings = small_dots();
     settings.scatter = 20.0f; // the two dots of one source dot leave apart
-    const Canvas got = render(full, full, source, target, settings, 0.5f);
+    const Canvas got = render(full, full, from, to, settings, 0.5f);
     EXPECT_TRUE(test::same_pixels(got, expected_travel(pairs, settings, 8.0f, 0.5f, {1, 1, 1}, 1)));
 }
 
-// An empty target: each dot's target is itself, it keeps the source colour
-// and fades to the target mask's coverage at its place.
-TEST(MorphPairing, EmptyTargetCloud) {
-    const Cloud source = test::cloud_of(grid_dots(30, 10.0f, 10.0f, 10.0f));
+// An empty to side: each dot's to dot is itself, it keeps the from colour
+// and fades to the to mask's coverage at its place.
+TEST(MorphPairing, EmptyToCloud) {
+    const Cloud from = test::cloud_of(grid_dots(30, 10.0f, 10.0f, 10.0f));
     const Cloud empty;
     const SourceMask red = test::uniform_mask(kSize, kSize, 65535, &kRed);
     const SourceMask blue = test::uniform_mask(kSize, kSize, 65535, &kBlue);
     const SourceMask none = test::uniform_mask(kSize, kSize, 0, &kBlue);
     std::vector<std::pair<Dot, Dot>> pairs;
-    for (const Dot& dot : source.dots) {
+    for (const Dot& dot : from.dots) {
         pairs.emplace_back(dot, dot);
     }
-    EXPECT_TRUE(test::same_pixels(render(red, blue, source, empty, small_dots(), 1.0f),
+    EXPECT_TRUE(test::same_pixels(render(red, blue, from, empty, small_dots(), 1.0f),
                                   expected_travel(pairs, small_dots(), 8.0f, 1.0f, kRed, 1.0f)));
-    EXPECT_TRUE(test::all_transparent(render(red, none, source, empty, small_dots(), 1.0f)));
+    EXPECT_TRUE(test::all_transparent(render(red, none, from, empty, small_dots(), 1.0f)));
     // Half way the dots have moved out along their scatter and are half faded.
     DotSettings scattered = small_dots();
     scattered.scatter = 30.0f;
-    EXPECT_TRUE(test::same_pixels(render(red, none, source, empty, scattered, 0.5f),
+    EXPECT_TRUE(test::same_pixels(render(red, none, from, empty, scattered, 0.5f),
                                   expected_travel(pairs, scattered, 8.0f, 0.5f, kRed, 0.5f)));
 }
 
-// An empty source: every pair starts and ends on a target dot, takes the
-// target colour and fades in from the source mask's coverage there.
-TEST(MorphPairing, EmptySourceCloud) {
+// An empty from side: every pair starts and ends on a to dot, takes the
+// to colour and fades in from the from mask's coverage there.
+TEST(MorphPairing, EmptyFromCloud) {
     const Cloud empty;
-    const Cloud target = test::cloud_of(grid_dots(30, 10.0f, 10.0f, 10.0f));
+    const Cloud to = test::cloud_of(grid_dots(30, 10.0f, 10.0f, 10.0f));
     const SourceMask none = test::uniform_mask(kSize, kSize, 0, &kRed);
     const SourceMask blue = test::uniform_mask(kSize, kSize, 65535, &kBlue);
     std::vector<std::pair<Dot, Dot>> pairs;
-    for (const Dot& dot : target.dots) {
+    for (const Dot& dot : to.dots) {
         pairs.emplace_back(dot, dot);
     }
-    EXPECT_TRUE(test::all_transparent(render(none, blue, empty, target, small_dots(), 0.0f)));
-    EXPECT_TRUE(test::same_pixels(render(none, blue, empty, target, small_dots(), 1.0f),
+    EXPECT_TRUE(test::all_transparent(render(none, blue, empty, to, small_dots(), 0.0f)));
+    EXPECT_TRUE(test::same_pixels(render(none, blue, empty, to, small_dots(), 1.0f),
                                   expected_travel(pairs, small_dots(), 8.0f, 1.0f, kBlue, 1.0f)));
 }
 
@@ -155,46 +154,44 @@ TEST(MorphPairing, BothCloudsEmptyDrawNothing) {
 }
 
 TEST(MorphSolid, EndsOfATransitionAreFilledSolid) {
-    SourceMask source_mask = test::uniform_mask(kSize, kSize, 0, &kRed);
-    SourceMask target_mask = test::uniform_mask(kSize, kSize, 0, &kBlue);
+    SourceMask from_mask = test::uniform_mask(kSize, kSize, 0, &kRed);
+    SourceMask to_mask = test::uniform_mask(kSize, kSize, 0, &kBlue);
     for (int i = 0; i < kSize * kSize; i += 3) {
-        source_mask.coverage[static_cast<size_t>(i)] = 40000;
-        target_mask.coverage[static_cast<size_t>(kSize * kSize - 1 - i)] = 50000;
+        from_mask.coverage[static_cast<size_t>(i)] = 40000;
+        to_mask.coverage[static_cast<size_t>(kSize * kSize - 1 - i)] = 50000;
     }
-    const Cloud source = test::cloud_of(grid_dots(40, 10.0f, 10.0f, 10.0f));
-    const Cloud target = test::cloud_of(grid_dots(40, 15.0f, 12.0f, 9.0f));
+    const Cloud from = test::cloud_of(grid_dots(40, 10.0f, 10.0f, 10.0f));
+    const Cloud to = test::cloud_of(grid_dots(40, 15.0f, 12.0f, 9.0f));
     DotSettings settings = small_dots();
     settings.form_solid_source = true;
 
-    Canvas solid_source;
-    reset_canvas(solid_source, kSize, kSize);
-    fill_solid_source(solid_source, source_mask, true, settings.dot_color, {});
-    Canvas solid_target;
-    reset_canvas(solid_target, kSize, kSize);
-    fill_solid_source(solid_target, target_mask, true, settings.dot_color, {});
+    Canvas solid_from;
+    reset_canvas(solid_from, kSize, kSize);
+    fill_solid_source(solid_from, from_mask, true, settings.dot_color, {});
+    Canvas solid_to;
+    reset_canvas(solid_to, kSize, kSize);
+    fill_solid_source(solid_to, to_mask, true, settings.dot_color, {});
 
-    const std::pair<float, const Canvas*> rows[] = {{0.0f, &solid_source},
-                                                    {-0.3f, &solid_source},
-                                                    {1.0f, &solid_target},
-                                                    {1.5f, &solid_target}};
+    const std::pair<float, const Canvas*> rows[] = {
+        {0.0f, &solid_from}, {-0.3f, &solid_from}, {1.0f, &solid_to}, {1.5f, &solid_to}};
     for (const auto& [progress, want] : rows) {
-        EXPECT_TRUE(test::same_pixels(
-            render(source_mask, target_mask, source, target, settings, progress), *want))
+        EXPECT_TRUE(
+            test::same_pixels(render(from_mask, to_mask, from, to, settings, progress), *want))
             << "progress " << progress;
     }
-    const Canvas middle = render(source_mask, target_mask, source, target, settings, 0.5f);
-    EXPECT_FALSE(test::same_pixels(middle, solid_source));
-    EXPECT_FALSE(test::same_pixels(middle, solid_target));
+    const Canvas middle = render(from_mask, to_mask, from, to, settings, 0.5f);
+    EXPECT_FALSE(test::same_pixels(middle, solid_from));
+    EXPECT_FALSE(test::same_pixels(middle, solid_to));
     EXPECT_FALSE(test::all_transparent(middle));
 
     // The single-source form: the same mask twice, no dots, progress 0.
     const Cloud empty;
-    EXPECT_TRUE(test::same_pixels(render(source_mask, source_mask, empty, empty, settings, 0.0f),
-                                  solid_source));
+    EXPECT_TRUE(
+        test::same_pixels(render(from_mask, from_mask, empty, empty, settings, 0.0f), solid_from));
     // Without "Form Solid Source" the ends are dots.
     settings.form_solid_source = false;
-    EXPECT_FALSE(test::same_pixels(render(source_mask, target_mask, source, target, settings, 0.0f),
-                                   solid_source));
+    EXPECT_FALSE(
+        test::same_pixels(render(from_mask, to_mask, from, to, settings, 0.0f), solid_from));
 }
 
 // Break-apart dots are cut by the source mask: nothing lands where the mask
@@ -206,10 +203,10 @@ TEST(MorphSolid, SolidPhaseDotsAreCutByTheMask) {
             half.coverage[static_cast<size_t>(y * kSize + x)] = 65535;
         }
     }
-    const Cloud source = test::cloud_of(grid_dots(60, 8.0f, 8.0f, 9.0f), 8.0f);
+    const Cloud from = test::cloud_of(grid_dots(60, 8.0f, 8.0f, 9.0f), 8.0f);
     DotSettings settings = small_dots();
     settings.form_solid_source = true;
-    const Canvas got = render(half, half, source, source, settings, 0.02f);
+    const Canvas got = render(half, half, from, from, settings, 0.02f);
     for (int32_t y = 0; y < kSize; ++y) {
         for (int32_t x = 64; x < kSize; ++x) {
             ASSERT_EQ(pixel(got, x, y).alpha, 0.0f) << x << "," << y;
@@ -238,9 +235,9 @@ TEST(MorphSolid, WorkingSpacingIsTheLargerCloudSpacing) {
 TEST(MorphColour, HoldDrawsEachDotWithItsOwnCoverage) {
     SourceMask mask = test::uniform_mask(kSize, kSize, 65535);
     mask.coverage[static_cast<size_t>(20 * kSize + 30)] = 16384; // under the dot at (30.7, 20.2)
-    const Cloud source = test::cloud_of({test::dot_at(30.7f, 20.2f), test::dot_at(90.5f, 90.5f)});
+    const Cloud from = test::cloud_of({test::dot_at(30.7f, 20.2f), test::dot_at(90.5f, 90.5f)});
     DotSettings settings = small_dots();
-    const Canvas got = render(mask, mask, source, source, settings, 0.0f);
+    const Canvas got = render(mask, mask, from, from, settings, 0.0f);
     // The dot's centre pixel is fully inside radius 1.5: coverage 1 x 16384/65535.
     EXPECT_EQ(pixel(got, 30, 20).alpha, 16384.0f / 65535.0f);
     EXPECT_EQ(pixel(got, 90, 90).alpha, 1.0f);
@@ -261,7 +258,7 @@ TEST(MorphColour, MaskColoursWhiteAndDotColour) {
     EXPECT_EQ(white.green, 1.0f);
     EXPECT_EQ(white.blue, 1.0f);
 
-    // Half way from a red source to a blue target: an even mix.
+    // Half way from a red from side to a blue to side: an even mix.
     const PremultipliedPixel mixed = pixel(render(red, blue, cloud, cloud, settings, 0.5f), 64, 64);
     EXPECT_FLOAT_EQ(mixed.red, 0.5f);
     EXPECT_EQ(mixed.green, 0.0f);
@@ -278,7 +275,7 @@ TEST(MorphColour, MaskColoursWhiteAndDotColour) {
 TEST(MorphColour, DotsOffTheMaskReadWhiteAndZero) {
     const Rgb yellow{1.0f, 1.0f, 0.0f};
     const SourceMask mask = test::uniform_mask(kSize, kSize, 65535, &yellow);
-    const SourceMask empty_target = test::uniform_mask(kSize, kSize, 0, &kBlue);
+    const SourceMask empty_to = test::uniform_mask(kSize, kSize, 0, &kBlue);
     DotSettings settings = small_dots();
     settings.dot_size = 8.0f;
     // -0.5 truncates to column 0: still on the mask, so the dot is yellow.
@@ -288,7 +285,7 @@ TEST(MorphColour, DotsOffTheMaskReadWhiteAndZero) {
     EXPECT_EQ(on.blue, 0.0f);
     // -1.5 is off the mask: coverage 0 at the source, so at progress 0 nothing.
     const Cloud off = test::cloud_of({test::dot_at(-1.5f, 10.5f)});
-    EXPECT_TRUE(test::all_transparent(render(mask, empty_target, off, off, settings, 0.0f)));
+    EXPECT_TRUE(test::all_transparent(render(mask, empty_to, off, off, settings, 0.0f)));
 }
 
 struct PollCounter {

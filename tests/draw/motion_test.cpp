@@ -18,7 +18,7 @@ bool same_state(const DotState& a, const DotState& b) {
 
 // Two dots far apart, with offsets from their box centres, keys for every
 // order, so any motion style has something to do.
-Dot source_dot() {
+Dot from_dot() {
     Dot dot = test::dot_at(40.0f, 60.0f);
     dot.dx = -30.0f;
     dot.dy = 12.0f;
@@ -31,7 +31,7 @@ Dot source_dot() {
     return dot;
 }
 
-Dot target_dot() {
+Dot to_dot() {
     Dot dot = test::dot_at(300.0f, 20.0f);
     dot.dx = 25.0f;
     dot.dy = -8.0f;
@@ -47,9 +47,9 @@ Dot target_dot() {
 const MotionStyle kStyles[] = {MotionStyle::kDrift, MotionStyle::kSwirl, MotionStyle::kChaos,
                                MotionStyle::kPop, MotionStyle::kCenterOut};
 
-TEST(Motion, EndsSitOnSourceAndTargetForEveryStyle) {
-    const Dot s = source_dot();
-    const Dot t = target_dot();
+TEST(Motion, EndsSitOnFromAndToForEveryStyle) {
+    const Dot s = from_dot();
+    const Dot t = to_dot();
     for (const MotionStyle style : kStyles) {
         for (const TransitionBy by : {TransitionBy::kEntireLayer, TransitionBy::kLetters}) {
             DotSettings settings;
@@ -81,7 +81,7 @@ TEST(Motion, RadiusHasSizeRandomnessAndAFloor) {
     float smallest = 1e9f;
     float largest = 0.0f;
     for (uint32_t pair = 0; pair < 2000; ++pair) {
-        const float r = evaluate_dot(source_dot(), target_dot(), settings, 0.3f, pair).radius;
+        const float r = evaluate_dot(from_dot(), to_dot(), settings, 0.3f, pair).radius;
         smallest = std::min(smallest, r);
         largest = std::max(largest, r);
     }
@@ -98,8 +98,8 @@ TEST(Motion, RadiusHasSizeRandomnessAndAFloor) {
     wild.dot_size = capped.dot_size = 0.6f;
     bool floor_seen = false;
     for (uint32_t pair = 0; pair < 2000; ++pair) {
-        const DotState a = evaluate_dot(source_dot(), target_dot(), wild, 0.3f, pair);
-        EXPECT_TRUE(same_state(a, evaluate_dot(source_dot(), target_dot(), capped, 0.3f, pair)));
+        const DotState a = evaluate_dot(from_dot(), to_dot(), wild, 0.3f, pair);
+        EXPECT_TRUE(same_state(a, evaluate_dot(from_dot(), to_dot(), capped, 0.3f, pair)));
         EXPECT_GE(a.radius, 0.25f);
         floor_seen = floor_seen || a.radius == 0.25f;
     }
@@ -107,8 +107,8 @@ TEST(Motion, RadiusHasSizeRandomnessAndAFloor) {
 }
 
 TEST(Motion, StaggerOnlyWithGroupsOrCenterOut) {
-    const Dot s = source_dot();
-    const Dot t = target_dot();
+    const Dot s = from_dot();
+    const Dot t = to_dot();
     struct Row {
         MotionStyle style;
         TransitionBy by;
@@ -139,8 +139,8 @@ TEST(Motion, StaggerOnlyWithGroupsOrCenterOut) {
 // Stagger 85 % with keys ks = 1 and kt = 0: the dot leaves at 0.425 and its
 // travel lasts the minimum 0.15 of the transition.
 TEST(Motion, StrongestStaggerKeepsFifteenPercentOfTravel) {
-    Dot s = source_dot();
-    Dot t = target_dot();
+    Dot s = from_dot();
+    Dot t = to_dot();
     s.x_norm = 1.0f;
     t.x_norm = 0.0f;
     DotSettings settings;
@@ -166,8 +166,8 @@ TEST(Motion, StrongestStaggerKeepsFifteenPercentOfTravel) {
 }
 
 TEST(Motion, BreakApartTravelAndSettlePhases) {
-    const Dot s = source_dot();
-    const Dot t = target_dot();
+    const Dot s = from_dot();
+    const Dot t = to_dot();
     DotSettings settings;
     settings.break_apart_settle = 0.18f;
     settings.spacing = 8.0f;
@@ -180,12 +180,12 @@ TEST(Motion, BreakApartTravelAndSettlePhases) {
 
         const DotState at0 = evaluate_dot(s, t, settings, 0.0f, pair);
         EXPECT_EQ(at0.radius, solid);
-        EXPECT_EQ(at0.solid_phase, SolidPhase::kSourceSolid);
+        EXPECT_EQ(at0.solid_phase, SolidPhase::kFromSolid);
 
         const DotState early = evaluate_dot(s, t, settings, 0.1f, pair);
         EXPECT_EQ(early.x, s.x);
         EXPECT_EQ(early.y, s.y);
-        EXPECT_EQ(early.solid_phase, SolidPhase::kSourceSolid);
+        EXPECT_EQ(early.solid_phase, SolidPhase::kFromSolid);
         EXPECT_EQ(early.blend, 0.0f);
         EXPECT_LT(early.radius, solid);
         EXPECT_GT(early.radius, r);
@@ -198,7 +198,7 @@ TEST(Motion, BreakApartTravelAndSettlePhases) {
         const DotState late = evaluate_dot(s, t, settings, 0.9f, pair);
         EXPECT_EQ(late.x, t.x);
         EXPECT_EQ(late.y, t.y);
-        EXPECT_EQ(late.solid_phase, SolidPhase::kTargetSolid);
+        EXPECT_EQ(late.solid_phase, SolidPhase::kToSolid);
         EXPECT_EQ(late.blend, 1.0f);
         EXPECT_GT(late.radius, r);
         EXPECT_EQ(evaluate_dot(s, t, settings, 1.0f, pair).radius, solid);
@@ -206,7 +206,7 @@ TEST(Motion, BreakApartTravelAndSettlePhases) {
     // 50 % acts as 40 %: progress 0.39 still breaks apart.
     DotSettings wide = settings;
     wide.break_apart_settle = 0.5f;
-    EXPECT_EQ(evaluate_dot(s, t, wide, 0.39f, 0).solid_phase, SolidPhase::kSourceSolid);
+    EXPECT_EQ(evaluate_dot(s, t, wide, 0.39f, 0).solid_phase, SolidPhase::kFromSolid);
     EXPECT_EQ(evaluate_dot(s, t, wide, 0.41f, 0).solid_phase, SolidPhase::kTravelling);
     // And the solid radius never drops below the dot's own radius.
     DotSettings big = settings;
@@ -216,8 +216,8 @@ TEST(Motion, BreakApartTravelAndSettlePhases) {
 }
 
 TEST(Motion, RingHoleOpensDuringBreakApart) {
-    const Dot s = source_dot();
-    const Dot t = target_dot();
+    const Dot s = from_dot();
+    const Dot t = to_dot();
     DotSettings settings;
     settings.dot_shape = DotShape::kRing;
     settings.ring_thickness = 0.3f;
@@ -378,8 +378,8 @@ TEST(Motion, CenterOutAtTheCentrePicksARandomDirection) {
 }
 
 TEST(Motion, SameSeedAndPairSamePathOtherSeedOtherPath) {
-    const Dot s = source_dot();
-    const Dot t = target_dot();
+    const Dot s = from_dot();
+    const Dot t = to_dot();
     for (const MotionStyle style : kStyles) {
         DotSettings settings;
         settings.motion_style = style;
@@ -413,8 +413,7 @@ TEST(Motion, ExtremeSeedsAreDefined) {
             settings.motion_style = style;
             settings.order = Order::kRandom;
             settings.transition_by = TransitionBy::kIndividualDots;
-            const DotState state =
-                evaluate_dot(source_dot(), target_dot(), settings, 0.5f, 0xFFFFFFFFu);
+            const DotState state = evaluate_dot(from_dot(), to_dot(), settings, 0.5f, 0xFFFFFFFFu);
             EXPECT_TRUE(std::isfinite(state.x) && std::isfinite(state.y) &&
                         std::isfinite(state.radius))
                 << "seed " << seed << " style " << style;

@@ -223,7 +223,7 @@ TEST(ParticleLook, FadeOverLife) {
         scene.particles.fade_over_life = row.fade;
         const std::vector<Particle> out = scene.emit(row.age);
         ASSERT_FALSE(out.empty()) << "fade " << row.fade << " age " << row.age;
-        // Coverage 1 at the source, 1 at the target.
+        // Coverage 1 on the from side, 1 on the to side.
         EXPECT_NEAR(out[0].opacity, 0.7f * row.factor, 1e-5f)
             << "fade " << row.fade << " age " << row.age;
     }

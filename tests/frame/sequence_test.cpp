@@ -11,8 +11,8 @@ namespace {
 struct Row {
     double seconds;
     bool loop;
-    int32_t current;
-    int32_t next;
+    int32_t from;
+    int32_t to;
     float progress;
 };
 
@@ -29,8 +29,8 @@ TEST(SequenceTiming, AutomaticTable) {
         SequenceSettings settings;
         settings.loop = row.loop;
         const SequenceState state = sequence_state(settings, 3, row.seconds, 0.0);
-        EXPECT_EQ(state.current, row.current) << "t=" << row.seconds << " loop=" << row.loop;
-        EXPECT_EQ(state.next, row.next) << "t=" << row.seconds << " loop=" << row.loop;
+        EXPECT_EQ(state.from, row.from) << "t=" << row.seconds << " loop=" << row.loop;
+        EXPECT_EQ(state.to, row.to) << "t=" << row.seconds << " loop=" << row.loop;
         EXPECT_NEAR(state.progress, row.progress, 1e-4f) << "t=" << row.seconds;
     }
 }
@@ -38,8 +38,8 @@ TEST(SequenceTiming, AutomaticTable) {
 TEST(SequenceTiming, CycleBoundaryBelongsToPreviousCycle) {
     SequenceSettings settings;
     const SequenceState state = sequence_state(settings, 3, 2.0, 0.0);
-    EXPECT_EQ(state.current, 0);
-    EXPECT_EQ(state.next, 1);
+    EXPECT_EQ(state.from, 0);
+    EXPECT_EQ(state.to, 1);
     EXPECT_GT(state.progress, 0.999f);
     EXPECT_LT(state.progress, 1.0f);
 }
@@ -101,11 +101,11 @@ TEST(SequenceTiming, ZeroHoldRisesWithoutPause) {
     settings.transition = static_cast<double>(1.2f);
     const SequenceState a = sequence_state(settings, 3, 0.6, 0.0);
     const SequenceState b = sequence_state(settings, 3, 1.8, 0.0);
-    EXPECT_EQ(a.current, 0);
-    EXPECT_EQ(a.next, 1);
+    EXPECT_EQ(a.from, 0);
+    EXPECT_EQ(a.to, 1);
     EXPECT_NEAR(a.progress, 0.5f, 1e-6f);
-    EXPECT_EQ(b.current, 1);
-    EXPECT_EQ(b.next, 2);
+    EXPECT_EQ(b.from, 1);
+    EXPECT_EQ(b.to, 2);
     EXPECT_NEAR(b.progress, 0.5f, 1e-6f);
 }
 
@@ -115,8 +115,8 @@ TEST(SequenceTiming, DegenerateLengthsAreFlooredAtOneMillisecond) {
     settings.transition = 0.0;
     const SequenceState state = sequence_state(settings, 16, 0.0105, 0.0);
     // 10.5 cycles of 1 ms: source 10 halfway into 11.
-    EXPECT_EQ(state.current, 10);
-    EXPECT_EQ(state.next, 11);
+    EXPECT_EQ(state.from, 10);
+    EXPECT_EQ(state.to, 11);
     EXPECT_NEAR(state.progress, 0.5f, 1e-3f);
 }
 

@@ -58,7 +58,7 @@ class CoreFrame : public EffectTest {
         const auto read = [&](int32_t index, int32_t time) { return reading(index, time); };
         const Settings settings = read_settings(read, frame.time);
 
-        FrameRequest request;
+        PlanRequest request;
         request.time = frame.time;
         request.time_scale = frame.time_scale;
         request.downsample_x = downsample_factor(frame.downsample_x.num, frame.downsample_x.den);

@@ -174,8 +174,8 @@ TEST_F(Frames, GapsInTheSlotsAreSkipped) {
         EXPECT_EQ(c.request_rect.right, expected[i].whole ? c.result.max_result_rect.right : 0)
             << "id " << c.checkout_id;
     }
-    EXPECT_EQ(data->sources[0].key, 117);
-    EXPECT_EQ(data->sources[1].key, 119);
+    EXPECT_EQ(data->from.key, 117);
+    EXPECT_EQ(data->to.key, 119);
     ASSERT_EQ(result.pixel_checkouts.size(), 2u);
     EXPECT_EQ(result.pixel_checkouts[0].layer_id, second);
     EXPECT_EQ(result.pixel_checkouts[1].layer_id, fifth);
@@ -293,8 +293,8 @@ TEST_F(EmissionHistory, StandingStillAndNegativeSamplesEmitNothing) {
     EXPECT_EQ(data->emission_steps.back().timing.age, 0.0f);
     // Each step fetched its two sources whole.
     for (const EmissionStep& step : data->emission_steps) {
-        EXPECT_NE(step.source_a.key, 0) << "sample " << step.timing.sample;
-        EXPECT_NE(step.source_b.key, 0) << "sample " << step.timing.sample;
+        EXPECT_NE(step.from.key, 0) << "sample " << step.timing.sample;
+        EXPECT_NE(step.to.key, 0) << "sample " << step.timing.sample;
     }
 }
 

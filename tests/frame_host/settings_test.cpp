@@ -254,8 +254,8 @@ TEST_F(Timing, AutomaticTableThroughTheHost) {
     struct Row {
         double t;
         bool loop;
-        int32_t current;
-        int32_t next;
+        int32_t from;
+        int32_t to;
         float progress;
     };
     const Row rows[] = {{0.5, false, 0, 1, 0.0f}, {1.4, false, 0, 1, 0.5f},
@@ -266,8 +266,8 @@ TEST_F(Timing, AutomaticTableThroughTheHost) {
     for (const Row& row : rows) {
         instance.set_value("Loop", row.loop ? 1 : 0);
         const SequenceState s = state_at(row.t);
-        EXPECT_EQ(s.current, row.current) << "t " << row.t << " loop " << row.loop;
-        EXPECT_EQ(s.next, row.next) << "t " << row.t << " loop " << row.loop;
+        EXPECT_EQ(s.from, row.from) << "t " << row.t << " loop " << row.loop;
+        EXPECT_EQ(s.to, row.to) << "t " << row.t << " loop " << row.loop;
         EXPECT_NEAR(s.progress, row.progress, 1e-4) << "t " << row.t << " loop " << row.loop;
     }
 }
@@ -293,8 +293,8 @@ TEST_F(Timing, ManualPositionIsReadAtTheFrameTime) {
         instance.set_value("Loop", row.loop ? 1 : 0);
         instance.set_value("Sequence Position", row.position);
         const SequenceState s = state_at(2.0);
-        EXPECT_EQ(s.current, row.expected.current) << "position " << row.position;
-        EXPECT_EQ(s.next, row.expected.next) << "position " << row.position;
+        EXPECT_EQ(s.from, row.expected.from) << "position " << row.position;
+        EXPECT_EQ(s.to, row.expected.to) << "position " << row.position;
         EXPECT_EQ(s.progress, row.expected.progress) << "position " << row.position;
     }
 }
@@ -306,8 +306,8 @@ TEST_F(Timing, ManualPositionIsKeyframedAtFullDoublePrecision) {
     instance.set_keyframes("Sequence Position", {{0.0, {1.0, {}}}, {3.0, {3.0, {}}}});
     const SequenceState s = state_at(1.0);
     const double p = 1.0 + (3.0 - 1.0) * (1.0 / 3.0);
-    EXPECT_EQ(s.current, 0);
-    EXPECT_EQ(s.next, 1);
+    EXPECT_EQ(s.from, 0);
+    EXPECT_EQ(s.to, 1);
     EXPECT_EQ(s.progress, static_cast<float>(p - 1.0));
 }
 

@@ -138,11 +138,11 @@ TEST(Frei0rParams, SnapshotStandsForTheEffectsTiming) {
         EXPECT_EQ(s.sequence.transition, 0.5);
         // Halfway through the morph at 0.25 s, on the second input after it.
         const SequenceState mid = sequence_state_at(s, read, 2, host_units(0.25), kTimeScale);
-        EXPECT_EQ(mid.current, 0);
-        EXPECT_EQ(mid.next, 1);
+        EXPECT_EQ(mid.from, 0);
+        EXPECT_EQ(mid.to, 1);
         EXPECT_FLOAT_EQ(mid.progress, 0.5f);
         const SequenceState after = sequence_state_at(s, read, 2, host_units(3.0), kTimeScale);
-        EXPECT_EQ(after.current, 1);
+        EXPECT_EQ(after.from, 1);
         EXPECT_EQ(after.progress, 0.0f);
     }
     {
@@ -152,8 +152,8 @@ TEST(Frei0rParams, SnapshotStandsForTheEffectsTiming) {
         const Settings s = read_settings(read, 0);
         EXPECT_FALSE(s.sequence.automatic);
         const SequenceState state = sequence_state_at(s, read, 2, host_units(12.0), kTimeScale);
-        EXPECT_EQ(state.current, 0);
-        EXPECT_EQ(state.next, 1);
+        EXPECT_EQ(state.from, 0);
+        EXPECT_EQ(state.to, 1);
         EXPECT_EQ(state.progress, 0.375f);
     }
 }

@@ -69,18 +69,18 @@ bool place_dot(const Canvas& canvas, float s, float x, float y, float radius, fl
 // `convert_row(in, out, count)`, and transparent pixels (all-zero bits in
 // every depth) where the output reaches beyond the canvas.
 template <class ConvertRow>
-void convert_rows(const PremultipliedPixel* source, int32_t source_width, int32_t source_height,
+void convert_rows(const PremultipliedPixel* pixels, int32_t canvas_width, int32_t canvas_height,
                   const PixelView& output, const CancelCheck& cancel, ptrdiff_t pixel_bytes,
                   ConvertRow convert_row) {
-    const int32_t shared_cols = source_width < output.width ? source_width : output.width;
+    const int32_t shared_cols = canvas_width < output.width ? canvas_width : output.width;
     for (int32_t i = 0; i < output.height; ++i) {
         if (i % 64 == 0) {
             cancel.poll();
         }
         std::byte* row_bytes = output.data + static_cast<ptrdiff_t>(i) * output.rowbytes;
         int32_t j = 0;
-        if (i < source_height) {
-            convert_row(source + static_cast<ptrdiff_t>(i) * source_width, row_bytes, shared_cols);
+        if (i < canvas_height) {
+            convert_row(pixels + static_cast<ptrdiff_t>(i) * canvas_width, row_bytes, shared_cols);
             j = shared_cols;
         }
         if (j < output.width) {
@@ -217,22 +217,22 @@ void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelC
         return;
     }
     const bool have_canvas = canvas_ok(canvas);
-    const PremultipliedPixel* source = have_canvas ? canvas.pixels.data() : nullptr;
+    const PremultipliedPixel* pixels = have_canvas ? canvas.pixels.data() : nullptr;
     const int32_t width = have_canvas ? canvas.width : 0;
     const int32_t height = have_canvas ? canvas.height : 0;
     switch (output.depth) {
     case PixelDepth::k32:
         // Stored unchanged: over-range colours survive in float output.
-        convert_rows(source, width, height, output, cancel, 16,
+        convert_rows(pixels, width, height, output, cancel, 16,
                      [](const PremultipliedPixel* in, std::byte* out, int32_t count) {
                          std::memcpy(out, in, static_cast<size_t>(count) * sizeof(*in));
                      });
         break;
     case PixelDepth::k16:
-        convert_rows(source, width, height, output, cancel, 8, kernels.convert_row_16);
+        convert_rows(pixels, width, height, output, cancel, 8, kernels.convert_row_16);
         break;
     default:
-        convert_rows(source, width, height, output, cancel, 4, kernels.convert_row_8);
+        convert_rows(pixels, width, height, output, cancel, 4, kernels.convert_row_8);
         break;
     }
 }

@@ -21,10 +21,9 @@ Rgb mix(Rgb from, Rgb to, float t) {
 
 } // namespace
 
-void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
-                  const Cloud& source_cloud, const Cloud& target_cloud, const DotSettings& settings,
-                  float progress, int32_t width, int32_t height, Canvas& canvas,
-                  const CancelCheck& cancel) {
+void render_morph(const SourceMask& from_mask, const SourceMask& to_mask, const Cloud& from_cloud,
+                  const Cloud& to_cloud, const DotSettings& settings, float progress, int32_t width,
+                  int32_t height, Canvas& canvas, const CancelCheck& cancel) {
     if (!pixel_count_ok(width, height)) {
         throw std::runtime_error("Unsupported output dimensions");
     }
@@ -32,24 +31,23 @@ void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
     // itself, never dots.
     if (settings.form_solid_source && (progress <= 0.0f || progress >= 1.0f)) {
         reset_canvas(canvas, width, height);
-        fill_solid_source(canvas, progress <= 0.0f ? source_mask : target_mask,
+        fill_solid_source(canvas, progress <= 0.0f ? from_mask : to_mask,
                           settings.match_source_colors, settings.dot_color, cancel);
         return;
     }
 
-    const int64_t source_count = static_cast<int64_t>(source_cloud.dots.size());
-    const int64_t target_count = static_cast<int64_t>(target_cloud.dots.size());
-    const int64_t pairs = source_count > target_count ? source_count : target_count;
+    const int64_t from_count = static_cast<int64_t>(from_cloud.dots.size());
+    const int64_t to_count = static_cast<int64_t>(to_cloud.dots.size());
+    const int64_t pairs = from_count > to_count ? from_count : to_count;
     if (pairs == 0) {
         reset_canvas(canvas, width, height);
         return;
     }
 
     DotSettings working = settings;
-    working.spacing =
-        source_cloud.spacing > target_cloud.spacing ? source_cloud.spacing : target_cloud.spacing;
-    const MaskSampler source_sampler = make_mask_sampler(source_mask);
-    const MaskSampler target_sampler = make_mask_sampler(target_mask);
+    working.spacing = from_cloud.spacing > to_cloud.spacing ? from_cloud.spacing : to_cloud.spacing;
+    const MaskSampler from_sampler = make_mask_sampler(from_mask);
+    const MaskSampler to_sampler = make_mask_sampler(to_mask);
     const bool match = working.match_source_colors;
 
     // Every pair is evaluated first, then all are drawn at once, in pair
@@ -62,14 +60,13 @@ void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
         }
         // The smaller cloud's dots spread evenly over the larger's; an empty
         // side borrows the other side's dot.
-        const Dot& source_dot = source_count > 0
-                                    ? source_cloud.dots[paired_index(h, source_count, pairs)]
-                                    : target_cloud.dots[paired_index(h, target_count, pairs)];
-        const Dot& target_dot =
-            target_count > 0 ? target_cloud.dots[paired_index(h, target_count, pairs)] : source_dot;
+        const Dot& from_dot = from_count > 0 ? from_cloud.dots[paired_index(h, from_count, pairs)]
+                                             : to_cloud.dots[paired_index(h, to_count, pairs)];
+        const Dot& to_dot =
+            to_count > 0 ? to_cloud.dots[paired_index(h, to_count, pairs)] : from_dot;
         // The pair index, not the dot, seeds the dot's random values.
         const DotState state =
-            evaluate_dot(source_dot, target_dot, working, progress, static_cast<uint32_t>(h));
+            evaluate_dot(from_dot, to_dot, working, progress, static_cast<uint32_t>(h));
         DotDraw& draw = draws[static_cast<size_t>(h)];
         draw.x = state.x;
         draw.y = state.y;
@@ -79,29 +76,29 @@ void render_morph(const SourceMask& source_mask, const SourceMask& target_mask,
         if (state.solid_phase != SolidPhase::kTravelling) {
             // Break-apart and settle: the enlarged dots are cut by the mask
             // and painted with its colours, redrawing the solid source.
-            draw.mask = state.solid_phase == SolidPhase::kSourceSolid ? &source_mask : &target_mask;
+            draw.mask = state.solid_phase == SolidPhase::kFromSolid ? &from_mask : &to_mask;
             continue;
         }
 
-        const int64_t source_index = mask_index_at(source_sampler, source_dot.x, source_dot.y);
-        const int64_t target_index = mask_index_at(target_sampler, target_dot.x, target_dot.y);
+        const int64_t from_index = mask_index_at(from_sampler, from_dot.x, from_dot.y);
+        const int64_t to_index = mask_index_at(to_sampler, to_dot.x, to_dot.y);
         draw.color = working.dot_color;
         if (match) {
-            const Rgb source_color = mask_color(source_sampler, source_index);
-            const Rgb target_color = mask_color(target_sampler, target_index);
-            if (source_count == 0) {
-                draw.color = target_color;
-            } else if (target_count == 0) {
-                draw.color = source_color;
+            const Rgb from_color = mask_color(from_sampler, from_index);
+            const Rgb to_color = mask_color(to_sampler, to_index);
+            if (from_count == 0) {
+                draw.color = to_color;
+            } else if (to_count == 0) {
+                draw.color = from_color;
             } else {
-                draw.color = mix(source_color, target_color, state.blend);
+                draw.color = mix(from_color, to_color, state.blend);
             }
         }
         // Dots keep the anti-aliasing of the pixel they came from and fade
-        // out when they travel to an empty target.
-        const float source_coverage = mask_coverage(source_sampler, source_index);
-        const float target_coverage = mask_coverage(target_sampler, target_index);
-        draw.opacity = source_coverage + state.blend * (target_coverage - source_coverage);
+        // out when they travel to an empty side.
+        const float from_coverage = mask_coverage(from_sampler, from_index);
+        const float to_coverage = mask_coverage(to_sampler, to_index);
+        draw.opacity = from_coverage + state.blend * (to_coverage - from_coverage);
     }
     const DotStyle style{working.dot_shape, working.edge_softness, match, working.dot_color};
     render_dots(canvas, width, height, style, draws);

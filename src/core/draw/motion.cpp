@@ -33,19 +33,19 @@ inline float ease(float e) {
 
 } // namespace
 
-DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& settings,
-                      float progress, uint32_t pair) {
+DotState evaluate_dot(const Dot& from, const Dot& to, const DotSettings& settings, float progress,
+                      uint32_t pair) {
     // uint32 throughout: seed x 65537 overflows an int for large seeds.
     const uint32_t b = hash32(pair + static_cast<uint32_t>(settings.random_seed) * 65537u);
     const float a = progress;
 
-    // Local progress: with stagger, the source key decides when the dot
-    // leaves and the target key when it arrives.
+    // Local progress: with stagger, the from dot's key decides when the dot
+    // leaves and the to dot's key when it arrives.
     float p = 0.0f;
     if (settings.motion_style == MotionStyle::kCenterOut ||
         settings.transition_by != TransitionBy::kEntireLayer) {
-        const float ks = order_key(source, settings);
-        const float kt = order_key(target, settings);
+        const float ks = order_key(from, settings);
+        const float kt = order_key(to, settings);
         const float g = clamp_f(settings.stagger, 0.0f, 0.85f) * 0.5f;
         const float span = max_f(g * kt + (1.0f - g) - g * ks, 0.15f);
         p = min_f((a - g * ks) / span, 1.0f);
@@ -71,10 +71,10 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     if (solid && p < o) {
         // Break apart: the solid radius at p = 0 shrinks to the dot radius.
         const float u = ease(clamp01(p / o));
-        state.x = source.x;
-        state.y = source.y;
+        state.x = from.x;
+        state.y = from.y;
         state.radius = v + (r - v) * u;
-        state.solid_phase = SolidPhase::kSourceSolid;
+        state.solid_phase = SolidPhase::kFromSolid;
         state.blend = 0.0f;
         state.inner_radius = ring ? u * r * (1.0f - settings.ring_thickness) : 0.0f;
         return state;
@@ -82,10 +82,10 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     if (solid && p > 1.0f - o) {
         // Settle: the dot radius grows back to the solid radius at p = 1.
         const float u = ease(clamp01((1.0f - p) / o));
-        state.x = target.x;
-        state.y = target.y;
+        state.x = to.x;
+        state.y = to.y;
         state.radius = v + (r - v) * u;
-        state.solid_phase = SolidPhase::kTargetSolid;
+        state.solid_phase = SolidPhase::kToSolid;
         state.blend = 1.0f;
         state.inner_radius = ring ? u * r * (1.0f - settings.ring_thickness) : 0.0f;
         return state;
@@ -109,8 +109,8 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
     float oy = 0.0f;
     if (style == MotionStyle::kCenterOut) {
         // Pushed outward along the blended offset from the box centre.
-        float ux = source.dx + blend * (target.dx - source.dx);
-        float uy = source.dy + blend * (target.dy - source.dy);
+        float ux = from.dx + blend * (to.dx - from.dx);
+        float uy = from.dy + blend * (to.dy - from.dy);
         float length = hypot_f(ux, uy);
         if (length < 0.01f) {
             // At the centre there is no outward direction: pick one.
@@ -139,8 +139,8 @@ DotState evaluate_dot(const Dot& source, const Dot& target, const DotSettings& s
         }
     }
 
-    state.x = source.x + blend * (target.x - source.x) + bump * ox;
-    state.y = source.y + blend * (target.y - source.y) + bump * oy;
+    state.x = from.x + blend * (to.x - from.x) + bump * ox;
+    state.y = from.y + blend * (to.y - from.y) + bump * oy;
     state.radius = r;
     state.solid_phase = SolidPhase::kTravelling;
     state.blend = blend;

@@ -61,24 +61,26 @@ Flight flight(float drag, float t) {
 
 } // namespace
 
-void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const SourceMask& mask2,
-                    const Cloud& cloud1, const Cloud& cloud2, const DotSettings& dots,
-                    const ParticleSettings& particles, const EmissionTiming& timing) {
+void emit_particles(std::vector<Particle>& out, const SourceMask& from_mask,
+                    const SourceMask& to_mask, const Cloud& from_cloud, const Cloud& to_cloud,
+                    const DotSettings& dots, const ParticleSettings& particles,
+                    const EmissionTiming& timing) {
     const float progress_before = timing.progress_before;
     const float progress = timing.progress;
     const float progress_after = timing.progress_after;
     const float age = timing.age;
     out.clear();
     // The comparisons are written so that NaN inputs also produce nothing.
-    const int64_t count1 = static_cast<int64_t>(cloud1.dots.size());
-    const int64_t count2 = static_cast<int64_t>(cloud2.dots.size());
+    const int64_t from_count = static_cast<int64_t>(from_cloud.dots.size());
+    const int64_t to_count = static_cast<int64_t>(to_cloud.dots.size());
     if (!particles.enabled || !(age >= 0.0f) || !(particles.emission_rate > 0.0f) ||
-        !(std::fabs(progress_after - progress_before) >= 0.000001f) || count1 == 0 || count2 == 0) {
+        !(std::fabs(progress_after - progress_before) >= 0.000001f) || from_count == 0 ||
+        to_count == 0) {
         return;
     }
 
     DotSettings working = dots;
-    working.spacing = cloud1.spacing > cloud2.spacing ? cloud1.spacing : cloud2.spacing;
+    working.spacing = from_cloud.spacing > to_cloud.spacing ? from_cloud.spacing : to_cloud.spacing;
 
     // Fractional rates emit one extra particle in the right share of steps,
     // decided by the step's own hash, so a step always makes the same count.
@@ -95,14 +97,14 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
     }
     out.reserve(static_cast<size_t>(count));
 
-    const int64_t pairs = count1 > count2 ? count1 : count2;
+    const int64_t pairs = from_count > to_count ? from_count : to_count;
     const float pairs_f = static_cast<float>(pairs);
     const float span = max_f(timing.velocity_span, 0.001f);
     const float t = age;
     const float drag = max_f(particles.velocity_falloff, 0.0f);
     const Flight fl = flight(drag, t);
-    const MaskSampler sampler1 = make_mask_sampler(mask1);
-    const MaskSampler sampler2 = make_mask_sampler(mask2);
+    const MaskSampler from_sampler = make_mask_sampler(from_mask);
+    const MaskSampler to_sampler = make_mask_sampler(to_mask);
 
     for (int64_t i = 0; i < count; ++i) {
         const uint32_t key = hash32(o + static_cast<uint32_t>(i) * 65537u);
@@ -111,12 +113,12 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
         const float pick = pairs_f * rand01(key + kPairChannel);
         int64_t j = static_cast<int64_t>(pick);
         j = j < pairs - 1 ? j : pairs - 1;
-        const Dot& source_dot = cloud1.dots[paired_index(j, count1, pairs)];
-        const Dot& target_dot = cloud2.dots[paired_index(j, count2, pairs)];
+        const Dot& from_dot = from_cloud.dots[paired_index(j, from_count, pairs)];
+        const Dot& to_dot = to_cloud.dots[paired_index(j, to_count, pairs)];
         const uint32_t pair = static_cast<uint32_t>(j);
-        const DotState e0 = evaluate_dot(source_dot, target_dot, working, progress, pair);
-        const DotState e1 = evaluate_dot(source_dot, target_dot, working, progress_before, pair);
-        const DotState e2 = evaluate_dot(source_dot, target_dot, working, progress_after, pair);
+        const DotState e0 = evaluate_dot(from_dot, to_dot, working, progress, pair);
+        const DotState e1 = evaluate_dot(from_dot, to_dot, working, progress_before, pair);
+        const DotState e2 = evaluate_dot(from_dot, to_dot, working, progress_after, pair);
         const float vx = (e2.x - e1.x) / span;
         const float vy = (e2.y - e1.y) / span;
         // A dot (nearly) at rest sheds nothing.
@@ -156,14 +158,14 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
                 (1.0f + (particles.end_scale - 1.0f) * a * a * (3.0f - 2.0f * a)),
             0.0f);
 
-        const int64_t index1 = mask_index_at(sampler1, source_dot.x, source_dot.y);
-        const int64_t index2 = mask_index_at(sampler2, target_dot.x, target_dot.y);
+        const int64_t from_index = mask_index_at(from_sampler, from_dot.x, from_dot.y);
+        const int64_t to_index = mask_index_at(to_sampler, to_dot.x, to_dot.y);
         Rgb color = particles.color;
         if (particles.match_main_color) {
             color = dots.dot_color;
             if (dots.match_source_colors) {
-                const Rgb c1 = mask_color(sampler1, index1);
-                const Rgb c2 = mask_color(sampler2, index2);
+                const Rgb c1 = mask_color(from_sampler, from_index);
+                const Rgb c2 = mask_color(to_sampler, to_index);
                 color = {c1.red + e0.blend * (c2.red - c1.red),
                          c1.green + e0.blend * (c2.green - c1.green),
                          c1.blue + e0.blend * (c2.blue - c1.blue)};
@@ -171,10 +173,10 @@ void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const S
         }
         particle.color = color;
 
-        const float coverage1 = mask_coverage(sampler1, index1);
-        const float coverage2 = mask_coverage(sampler2, index2);
+        const float from_coverage = mask_coverage(from_sampler, from_index);
+        const float to_coverage = mask_coverage(to_sampler, to_index);
         particle.opacity =
-            fade * particles.opacity * (coverage1 + e0.blend * (coverage2 - coverage1));
+            fade * particles.opacity * (from_coverage + e0.blend * (to_coverage - from_coverage));
         out.push_back(particle);
     }
 }

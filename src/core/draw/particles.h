@@ -13,10 +13,11 @@ struct Cloud;
 struct SourceMask;
 
 // Rebuilds, in closed form, the particles born at one emission step as they
-// stand `timing.age` seconds later. Mask and cloud 1 are the side being left,
-// 2 the side being turned into. `out` is emptied first.
-void emit_particles(std::vector<Particle>& out, const SourceMask& mask1, const SourceMask& mask2,
-                    const Cloud& cloud1, const Cloud& cloud2, const DotSettings& dots,
-                    const ParticleSettings& particles, const EmissionTiming& timing);
+// stand `timing.age` seconds later, between the from side (being left) and
+// the to side (being turned into). `out` is emptied first.
+void emit_particles(std::vector<Particle>& out, const SourceMask& from_mask,
+                    const SourceMask& to_mask, const Cloud& from_cloud, const Cloud& to_cloud,
+                    const DotSettings& dots, const ParticleSettings& particles,
+                    const EmissionTiming& timing);
 
 } // namespace pointillo

@@ -29,17 +29,17 @@ bool fits_host_time(int64_t time) {
            time <= std::numeric_limits<int32_t>::max();
 }
 
-// A state's progress as seen from transition s0 (current -> next).
+// A state's progress as seen from transition s0 (from -> to).
 float progress_seen_from(const SequenceState& s0, const SequenceState& s) {
-    if (s.current == s0.current) {
+    if (s.from == s0.from) {
         return s.progress;
     }
-    return s.current == s0.next ? 1.0f : 0.0f;
+    return s.from == s0.to ? 1.0f : 0.0f;
 }
 
 // The past samples whose particles may still be alive at the frame time and
 // at which the transition was moving, in increasing order.
-void plan_emission_steps(const FrameRequest& request, const PlanHost& host, FramePlan& plan) {
+void plan_emission_steps(const PlanRequest& request, const PlanHost& host, FramePlan& plan) {
     const uint32_t scale = std::max<uint32_t>(request.time_scale, 1u);
     const auto rate = static_cast<double>(kEmissionSamplesPerSecond);
     const double now = host_seconds(request.time, request.time_scale);
@@ -76,7 +76,7 @@ void plan_emission_steps(const FrameRequest& request, const PlanHost& host, Fram
             sequence_state_at(plan.settings, host.read, active, t_k - dt, request.time_scale);
         const SequenceState sp =
             sequence_state_at(plan.settings, host.read, active, t_k + dt, request.time_scale);
-        if (s0.current == s0.next) {
+        if (s0.from == s0.to) {
             continue; // come to rest on the last source
         }
         const float before = progress_seen_from(s0, sm);
@@ -90,8 +90,8 @@ void plan_emission_steps(const FrameRequest& request, const PlanHost& host, Fram
         if (!step.settings.particles.enabled || !(step.settings.particles.emission_rate > 0.0f)) {
             continue;
         }
-        step.source_a = host.checkout(s0.current, t_k);
-        step.source_b = host.checkout(s0.next, t_k);
+        step.from = host.checkout(s0.from, t_k);
+        step.to = host.checkout(s0.to, t_k);
         step.timing.progress_before = before;
         step.timing.progress = s0.progress;
         step.timing.progress_after = after;
@@ -121,7 +121,7 @@ OutputSize output_size(float downsample_x, float downsample_y, int32_t layer_wid
     return size;
 }
 
-FramePlan plan_frame(const Settings& settings, const FrameRequest& request, const PlanHost& host) {
+FramePlan plan_frame(const Settings& settings, const PlanRequest& request, const PlanHost& host) {
     FramePlan plan;
     plan.settings = settings;
     plan.output_width = request.output.width;
@@ -135,9 +135,9 @@ FramePlan plan_frame(const Settings& settings, const FrameRequest& request, cons
     }
     // A frame that stands on a source drawn solid needs only that source.
     plan.source_count = settings.dots.form_solid_source && !(plan.state.progress > 0.0f) ? 1 : 2;
-    plan.sources[0] = host.checkout(plan.state.current, request.time);
+    plan.from = host.checkout(plan.state.from, request.time);
     if (plan.source_count == 2) {
-        plan.sources[1] = host.checkout(plan.state.next, request.time);
+        plan.to = host.checkout(plan.state.to, request.time);
     }
     if (settings.particles.enabled && request.active_count >= 2) {
         plan_emission_steps(request, host, plan);

@@ -12,7 +12,6 @@
 #include "frame/settings.h"
 #include "frame/settings_read.h"
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -36,9 +35,9 @@ struct SourceRef {
 
 // One past sample at which the transition was moving, so particles were born.
 struct EmissionStep {
-    SourceRef source_a; // the source being left, at the sample time
-    SourceRef source_b; // the source being turned into
-    Settings settings;  // snapshot at the sample time
+    SourceRef from;    // the source being left, at the sample time
+    SourceRef to;      // the source being turned into
+    Settings settings; // snapshot at the sample time
     EmissionTiming timing;
 };
 
@@ -49,8 +48,9 @@ struct FramePlan {
     int32_t output_height = 0;
     float downsample_x = 1.0f; // fractions, 1 at full resolution
     float downsample_y = 1.0f;
-    int32_t source_count = 0;           // filled entries of `sources`: 0, 1 (drawn solid) or 2
-    std::array<SourceRef, 2> sources{}; // the current source, then the next
+    int32_t source_count = 0; // 0; 1, `from` drawn solid; or 2, `from` turning into `to`
+    SourceRef from;           // the source being left
+    SourceRef to;             // the source being turned into
     std::vector<EmissionStep> emission_steps; // increasing sample order
 };
 
@@ -71,7 +71,7 @@ OutputSize output_size(float downsample_x, float downsample_y, int32_t layer_wid
                        int32_t layer_height);
 
 // What the host says of the frame being planned.
-struct FrameRequest {
+struct PlanRequest {
     int32_t time = 0; // host units
     uint32_t time_scale = 1;
     float downsample_x = 1.0f;
@@ -92,6 +92,6 @@ struct PlanHost {
 // sequence position (manual mode), for "Life (seconds)", "Life Randomness
 // (%)" and whole snapshots at the emission samples, and for the sources the
 // frame and its steps draw, in the order the frame needs them.
-FramePlan plan_frame(const Settings& settings, const FrameRequest& request, const PlanHost& host);
+FramePlan plan_frame(const Settings& settings, const PlanRequest& request, const PlanHost& host);
 
 } // namespace pointillo

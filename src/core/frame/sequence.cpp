@@ -39,10 +39,9 @@ SequenceState sequence_state(const SequenceSettings& settings, int32_t active_co
     // (only from NaN settings) lands on the first source.
     const double whole = std::floor(wrapped);
     SequenceState state;
-    state.current = whole >= 0.0 && whole < 16.0 ? static_cast<int32_t>(whole) : 0;
-    state.next =
-        settings.loop ? (state.current + 1) % slots : std::min(slots - 1, state.current + 1);
-    state.progress = static_cast<float>(wrapped - static_cast<double>(state.current));
+    state.from = whole >= 0.0 && whole < 16.0 ? static_cast<int32_t>(whole) : 0;
+    state.to = settings.loop ? (state.from + 1) % slots : std::min(slots - 1, state.from + 1);
+    state.progress = static_cast<float>(wrapped - static_cast<double>(state.from));
     return state;
 }
 

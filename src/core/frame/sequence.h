@@ -6,12 +6,12 @@
 
 namespace pointillo {
 
-// Where the sequence stands at one moment: `current` and `next` index the
-// active source list; `progress` in [0, 1) is how far `current` has turned
-// into `next`.
+// Where the sequence stands at one moment: `from` and `to` index the active
+// source list (the source being left and the one being turned into);
+// `progress` in [0, 1) is how far `from` has turned into `to`.
 struct SequenceState {
-    int32_t current = 0;
-    int32_t next = 0;
+    int32_t from = 0;
+    int32_t to = 0;
     float progress = 0.0f;
 
     friend bool operator==(const SequenceState&, const SequenceState&) = default;

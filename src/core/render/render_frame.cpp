@@ -42,18 +42,18 @@ void draw_dots(const FramePlan& plan, SourcePixels sources, const DotSettings& d
         break;
     case 1: {
         // The solid form needs no cloud: empty clouds take their place.
-        const auto mask = build_mask(plan, plan.sources[0], sources, cancel, masks);
+        const auto mask = build_mask(plan, plan.from, sources, cancel, masks);
         const Cloud empty;
         render_morph(*mask, *mask, empty, empty, dots, 0.0f, plan.output_width, plan.output_height,
                      canvas, cancel);
         break;
     }
     default: {
-        const auto source = build_mask(plan, plan.sources[0], sources, cancel, masks);
-        const auto target = build_mask(plan, plan.sources[1], sources, cancel, masks);
-        const auto source_cloud = get_cloud(*source, dots);
-        const auto target_cloud = get_cloud(*target, dots);
-        render_morph(*source, *target, *source_cloud, *target_cloud, dots, plan.state.progress,
+        const auto from = build_mask(plan, plan.from, sources, cancel, masks);
+        const auto to = build_mask(plan, plan.to, sources, cancel, masks);
+        const auto from_cloud = get_cloud(*from, dots);
+        const auto to_cloud = get_cloud(*to, dots);
+        render_morph(*from, *to, *from_cloud, *to_cloud, dots, plan.state.progress,
                      plan.output_width, plan.output_height, canvas, cancel);
         break;
     }
@@ -71,11 +71,11 @@ void draw_emission_steps(const FramePlan& plan, SourcePixels sources, float rend
             render_particle_settings(step.settings.particles, render_scale);
         cancel.poll();
 
-        const auto mask_a = build_mask(plan, step.source_a, sources, cancel, masks);
-        const auto mask_b = build_mask(plan, step.source_b, sources, cancel, masks);
-        const auto cloud_a = get_cloud(*mask_a, dots);
-        const auto cloud_b = get_cloud(*mask_b, dots);
-        emit_particles(particles, *mask_a, *mask_b, *cloud_a, *cloud_b, dots, particle_settings,
+        const auto from = build_mask(plan, step.from, sources, cancel, masks);
+        const auto to = build_mask(plan, step.to, sources, cancel, masks);
+        const auto from_cloud = get_cloud(*from, dots);
+        const auto to_cloud = get_cloud(*to, dots);
+        emit_particles(particles, *from, *to, *from_cloud, *to_cloud, dots, particle_settings,
                        step.timing);
         draw_particles(particles, plan.output_width, plan.output_height, dots.edge_softness,
                        canvas);

@@ -14,8 +14,8 @@ namespace pointillo {
 // The masks sampled for one frame, so that a source lent again with the same
 // pixels at the same place is not sampled twice: a frame's emission steps
 // mostly lend the very layers the frame draws. Three masks cover a frame
-// between two steps of the sequence (the previous, current and next source);
-// beyond that the least recently used is dropped.
+// between two steps of the sequence (the source before, and the from and to
+// sources); beyond that the least recently used is dropped.
 struct MaskSet {
     static constexpr std::size_t kCapacity = 3;
     struct Entry {
