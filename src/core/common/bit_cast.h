@@ -8,8 +8,7 @@
 
 namespace pointillo {
 
-template <typename To, typename From>
-constexpr To bit_cast(const From& from) noexcept {
+template <typename To, typename From> constexpr To bit_cast(const From& from) noexcept {
     static_assert(sizeof(To) == sizeof(From), "bit_cast between types of different sizes");
     static_assert(std::is_trivially_copyable_v<To> && std::is_trivially_copyable_v<From>);
     return __builtin_bit_cast(To, from);
