@@ -69,7 +69,7 @@ PF_Err checkout_layer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkou
         std::memset(&result, 0, sizeof(result));
         result.par = PF_RationalScale{1, 1};
         if (const auto size = host.layers.size(layer_id)) {
-            const FrameRequest& request = *frame->request;
+            const FrameCall& request = *frame->request;
             record.layer_id = layer_id;
             result.ref_width = size->first;
             result.ref_height = size->second;
@@ -115,7 +115,7 @@ PF_Err checkout_layer_pixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_Effec
         FrameState::PixelsOut& out = frame->pixels_out[checkout_id];
         out.layer_id = layer_id;
         if (out.count == 0) {
-            const FrameRequest& request = *frame->request;
+            const FrameCall& request = *frame->request;
             const PF_CheckoutResult& result = checkout->second.result;
             if (layer_id != 0 && request.layer_worlds != WorldMode::kAbsent) {
                 const LayerRequest layer_request{request.depth, request.downsample_x,
@@ -183,7 +183,7 @@ PF_Err checkout_output(PF_ProgPtr effect_ref, PF_EffectWorld** output) {
             return PF_Err_BAD_CALLBACK_PARAM;
         }
         *output = nullptr;
-        const FrameRequest& request = *frame->request;
+        const FrameCall& request = *frame->request;
         if (request.output == WorldMode::kAbsent) {
             return PF_Err_NONE;
         }
@@ -292,7 +292,7 @@ struct AdoptedData {
     }
 };
 
-PF_InData frame_in_data(const FrameRequest& request) {
+PF_InData frame_in_data(const FrameCall& request) {
     PF_InData in_data = default_in_data();
     in_data.current_time = request.time;
     in_data.time_step = request.time_step;
@@ -338,7 +338,7 @@ const PF_WorldSuite2* world_suite_table() {
 }
 
 FrameResult render_frame(Host& host, const Module& module, Instance& instance,
-                         const FrameRequest& request) {
+                         const FrameCall& request) {
     pixel_format_of(request.depth); // refuses a depth other than 8, 16 or 32
     if (request.width < 1 || request.height < 1 || request.width > kLargestSide ||
         request.height > kLargestSide) {

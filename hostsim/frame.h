@@ -30,7 +30,10 @@ enum class WorldMode {
     kNoPixels // a world with sizes and a null `data`
 };
 
-struct FrameRequest {
+// One frame as the application asks for it (time, time base, depth,
+// downsample, the effect layer's size), and how the host answers the
+// module's calls for it.
+struct FrameCall {
     A_long time = 0; // current_time, in units of time_scale
     A_long time_step = 1;
     A_u_long time_scale = 30;
@@ -112,7 +115,7 @@ struct FrameResult {
 // make (a depth other than 8, 16 or 32, a layer beyond 30000 a side) throws
 // std::invalid_argument.
 FrameResult render_frame(Host& host, const Module& module, Instance& instance,
-                         const FrameRequest& request);
+                         const FrameCall& request);
 
 // The output without row padding: width x pixel size bytes a row.
 std::vector<std::byte> packed_output(const FrameResult& result);
@@ -133,7 +136,7 @@ struct FrameState {
 
     Host* host = nullptr;
     Instance* instance = nullptr;
-    const FrameRequest* request = nullptr;
+    const FrameCall* request = nullptr;
     FrameResult* result = nullptr;
     std::map<A_long, LayerCheckout> checkouts; // by checkout id
     std::map<A_long, PixelsOut> pixels_out;    // by checkout id (map nodes never move)

@@ -81,7 +81,7 @@ class Host {
     SPBasicSuite* basic_suite();
 
     // What `abort` answers (0: carry on). A frame's own answer
-    // (FrameRequest::abort) takes precedence.
+    // (FrameCall::abort) takes precedence.
     void set_abort_code(PF_Err code) { abort_code_.store(code, std::memory_order_relaxed); }
     PF_Err abort_code() const { return abort_code_.load(std::memory_order_relaxed); }
 

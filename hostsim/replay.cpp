@@ -397,7 +397,7 @@ LayerPixels read_layer_pixels(const std::filesystem::path& path, int32_t depth, 
 
 } // namespace
 
-Replay capture_replay(Host& host, const Instance& instance, const FrameRequest& comp,
+Replay capture_replay(Host& host, const Instance& instance, const FrameCall& comp,
                       std::vector<A_long> frames) {
     Replay replay;
     replay.width = comp.width;
@@ -472,7 +472,7 @@ void save_replay(const std::filesystem::path& dir, const Replay& replay) {
 }
 
 void save_replay(const std::filesystem::path& dir, Host& host, const Instance& instance,
-                 const FrameRequest& comp, std::vector<A_long> frames) {
+                 const FrameCall& comp, std::vector<A_long> frames) {
     save_replay(dir, capture_replay(host, instance, comp, std::move(frames)));
 }
 
@@ -633,8 +633,8 @@ void apply_replay(Host& host, Instance& instance, const Replay& replay) {
     }
 }
 
-FrameRequest replay_request(const Replay& replay, A_long frame) {
-    FrameRequest request;
+FrameCall replay_call(const Replay& replay, A_long frame) {
+    FrameCall request;
     if (!frame_time(replay, frame, request.time)) {
         throw std::invalid_argument("frame " + std::to_string(frame) +
                                     " is beyond the host's time range");

@@ -64,7 +64,7 @@ struct Replay {
 // and every layer a layer parameter refers to at any time (ids the host does
 // not know are left out; they render as no layer), its pixels produced now.
 // std::runtime_error for a layer that has no pixels to give.
-Replay capture_replay(Host& host, const Instance& instance, const FrameRequest& comp,
+Replay capture_replay(Host& host, const Instance& instance, const FrameCall& comp,
                       std::vector<A_long> frames);
 
 // Writes the bundle into `dir` (created if needed; files of another bundle
@@ -74,7 +74,7 @@ Replay capture_replay(Host& host, const Instance& instance, const FrameRequest& 
 void save_replay(const std::filesystem::path& dir, const Replay& replay);
 // capture_replay, then save_replay.
 void save_replay(const std::filesystem::path& dir, Host& host, const Instance& instance,
-                 const FrameRequest& comp, std::vector<A_long> frames);
+                 const FrameCall& comp, std::vector<A_long> frames);
 
 // Reads a bundle. std::runtime_error naming the file (and line) for anything
 // missing, malformed, out of range or inconsistent.
@@ -88,6 +88,6 @@ void apply_replay(Host& host, Instance& instance, const Replay& replay);
 
 // The request for frame number `frame`. std::invalid_argument when its time
 // does not fit a host time.
-FrameRequest replay_request(const Replay& replay, A_long frame);
+FrameCall replay_call(const Replay& replay, A_long frame);
 
 } // namespace hostsim

@@ -130,7 +130,7 @@ FrameOutcome render_one(hostsim::Host& host, const hostsim::Module& module,
     const std::string name = frame_file_name(frame);
     try {
         const hostsim::FrameResult result =
-            hostsim::render_frame(host, module, instance, hostsim::replay_request(replay, frame));
+            hostsim::render_frame(host, module, instance, hostsim::replay_call(replay, frame));
         if (!result.ok()) {
             outcome.error = "frame " + std::to_string(frame) + ": pre-render returned " +
                             std::to_string(result.pre_render_err) + ", render returned " +
@@ -272,7 +272,7 @@ int bench_bundle(const RenderOptions& options) {
 
     std::vector<std::byte> output;
     const auto render = [&](A_long frame) {
-        hostsim::FrameRequest request = hostsim::replay_request(replay, frame);
+        hostsim::FrameCall request = hostsim::replay_call(replay, frame);
         request.output_storage = &output;
         const hostsim::FrameResult result = hostsim::render_frame(host, module, instance, request);
         if (!result.ok()) {

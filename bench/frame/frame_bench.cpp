@@ -72,8 +72,8 @@ struct Session {
     }
 };
 
-hostsim::FrameRequest frame_request(int32_t width, int32_t height, double seconds, int32_t depth) {
-    hostsim::FrameRequest request;
+hostsim::FrameCall frame_request(int32_t width, int32_t height, double seconds, int32_t depth) {
+    hostsim::FrameCall request;
     request.time = static_cast<A_long>(seconds * kTimeScale);
     request.time_step = 1000;
     request.time_scale = kTimeScale;
@@ -103,7 +103,7 @@ void BM_Frame(benchmark::State& state) {
     Session session(width, height, kind == 2);
     // Defaults: 0.8 s hold then 1.2 s transition; 1.4 s is mid-transition.
     const double seconds = kind == 0 ? 0.4 : 1.4;
-    const hostsim::FrameRequest request = frame_request(width, height, seconds, depth);
+    const hostsim::FrameCall request = frame_request(width, height, seconds, depth);
     // The first frame makes the host's layer pixels and the module's clouds;
     // later frames of a render reuse both.
     const hostsim::FrameResult warm_up =

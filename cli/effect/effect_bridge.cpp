@@ -265,8 +265,8 @@ bool same_scene(const PreparedScene& bound, const PreparedScene& scene) {
     return true;
 }
 
-hostsim::FrameRequest frame_request(const PreparedScene& scene, int32_t current_time) {
-    hostsim::FrameRequest request;
+hostsim::FrameCall frame_request(const PreparedScene& scene, int32_t current_time) {
+    hostsim::FrameCall request;
     request.time = current_time;
     request.time_step = scene.time_step;
     request.time_scale = static_cast<A_u_long>(std::max(scene.time_scale, 1));
@@ -578,7 +578,7 @@ ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
 void EffectSession::render_at_time(const PreparedScene& scene, int32_t current_time,
                                    const std::atomic<bool>& cancel, FrameImage& image) {
     Session& s = loaded().session;
-    hostsim::FrameRequest request = frame_request(scene, current_time);
+    hostsim::FrameCall request = frame_request(scene, current_time);
     request.abort = [&cancel](int64_t) -> PF_Err {
         return cancel.load(std::memory_order_relaxed) ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };

@@ -655,7 +655,7 @@ TEST(Replay, ABundleRendersTheSameFramesInAFreshHost) {
     hostsim::apply_replay(host, instance, replay);
     for (const int32_t frame : frames) {
         const hostsim::FrameResult result =
-            hostsim::render_frame(host, module, instance, hostsim::replay_request(replay, frame));
+            hostsim::render_frame(host, module, instance, hostsim::replay_call(replay, frame));
         ASSERT_TRUE(result.ok()) << frame << ": " << result.return_msg;
         const ArgbImage bridged = render_frame(prepared, frame);
         ASSERT_EQ(result.output_width, bridged.width);

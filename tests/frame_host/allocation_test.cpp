@@ -230,7 +230,7 @@ class Allocations : public EffectTest {
     }
 
     // Renders `request` counting the module's allocations; fails the k-th.
-    hostsim::FrameResult counted(const hostsim::FrameRequest& request, int64_t fail = 0) {
+    hostsim::FrameResult counted(const hostsim::FrameCall& request, int64_t fail = 0) {
         seen = 0;
         large_seen = 0;
         fail_at = fail;
@@ -251,7 +251,7 @@ TEST_F(Allocations, ASteadyRenderTakesNoLargeBlockAfterItsFirstFrame) {
     instance.set_value("Spacing", 2);
     const int32_t frames = 6;
     for (int32_t f = 0; f < frames; ++f) {
-        hostsim::FrameRequest request = frame_at(1.3 + 0.05 * f); // consecutive, mid-transition
+        hostsim::FrameCall request = frame_at(1.3 + 0.05 * f); // consecutive, mid-transition
         request.width = 480;
         request.height = 270;
         const hostsim::FrameResult result = counted(request);
@@ -270,7 +270,7 @@ TEST_F(Allocations, EveryAllocationOfAFrameFailsInTurn) {
     // A short life keeps the history to three moving samples.
     instance.set_value("Life (seconds)", 0.15);
     instance.set_value("Life Randomness (%)", 0.0);
-    const hostsim::FrameRequest frame = frame_at(1.4);
+    const hostsim::FrameCall frame = frame_at(1.4);
     const hostsim::FrameResult clean = render(frame);
     ASSERT_TRUE(clean.ok()) << clean.return_msg;
     const std::vector<std::byte> clean_pixels = hostsim::packed_output(clean);

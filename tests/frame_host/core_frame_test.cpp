@@ -54,7 +54,7 @@ class CoreFrame : public EffectTest {
     }
 
     // The frame rendered by the core alone, in the output's packed layout.
-    std::vector<std::byte> core_frame(const hostsim::FrameRequest& frame) {
+    std::vector<std::byte> core_frame(const hostsim::FrameCall& frame) {
         const auto read = [&](int32_t index, int32_t time) { return reading(index, time); };
         const Settings settings = read_settings(read, frame.time);
 
@@ -137,7 +137,7 @@ TEST_F(CoreFrame, EqualsTheModulesFrame) {
     };
     for (const Row& row : rows) {
         instance.set_value("Form Solid Source", row.solid ? 1 : 0);
-        hostsim::FrameRequest request = frame_at(row.seconds);
+        hostsim::FrameCall request = frame_at(row.seconds);
         request.depth = row.depth;
         request.downsample_x = request.downsample_y = row.downsample;
         const hostsim::FrameResult result = render(request);

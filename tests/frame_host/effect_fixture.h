@@ -63,8 +63,8 @@ class EffectTest : public ::testing::Test {
     }
 
     // A small frame at `seconds`: a 160 x 90 effect layer at full resolution.
-    static hostsim::FrameRequest frame_at(double seconds) {
-        hostsim::FrameRequest request;
+    static hostsim::FrameCall frame_at(double seconds) {
+        hostsim::FrameCall request;
         request.time = host_time(seconds);
         request.time_scale = kTimeScale;
         request.width = 160;
@@ -72,12 +72,12 @@ class EffectTest : public ::testing::Test {
         return request;
     }
 
-    hostsim::FrameResult render(const hostsim::FrameRequest& request) {
+    hostsim::FrameResult render(const hostsim::FrameCall& request) {
         return hostsim::render_frame(host, module, instance, request);
     }
 
     // The pre-render data of a frame (rendered up to the pre-render only).
-    std::optional<PreRenderData> pre_render_data(hostsim::FrameRequest request) {
+    std::optional<PreRenderData> pre_render_data(hostsim::FrameCall request) {
         std::optional<PreRenderData> data;
         request.pre_render_only = true;
         request.inspect_pre_render = [&](const PF_PreRenderOutput& output) {

@@ -25,7 +25,7 @@ class FaultSweep : public EffectTest {
         instance.set_value("Life Randomness (%)", 0.0);
     }
 
-    static hostsim::FrameRequest frame() { return frame_at(1.4); }
+    static hostsim::FrameCall frame() { return frame_at(1.4); }
 
     // The clean frame, and what it looked like.
     void render_clean() {
@@ -62,7 +62,7 @@ TEST_F(FaultSweep, EveryHostCallFailsInTurn) {
     ASSERT_FALSE(clean_pixels.empty());
     PreRenderData data;
     {
-        hostsim::FrameRequest request = frame();
+        hostsim::FrameCall request = frame();
         request.pre_render_only = true;
         request.inspect_pre_render = [&](const PF_PreRenderOutput& output) {
             data = *static_cast<const PreRenderData*>(output.pre_render_data);
@@ -128,7 +128,7 @@ TEST_F(FaultSweep, EveryAbortPollCancels) {
     ASSERT_GT(clean.abort_polls, 5);
     for (int64_t n = 1; n <= clean.abort_polls; ++n) {
         const std::string row = "abort at poll " + std::to_string(n);
-        hostsim::FrameRequest request = frame();
+        hostsim::FrameCall request = frame();
         request.abort = [n](int64_t poll) { return poll == n ? PF_Interrupt_CANCEL : 0; };
         const hostsim::FrameResult result = render(request);
         EXPECT_EQ(result.pre_render_err, PF_Err_NONE) << row;

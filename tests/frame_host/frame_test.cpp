@@ -48,7 +48,7 @@ TEST_F(Frames, OutputSizeFollowsTheDownsample) {
                           Row{1, 1, 4, 1, 1}, Row{101, 7, 2, 51, 4}}) {
         const std::string name = std::to_string(row.width) + "x" + std::to_string(row.height) +
                                  " at 1/" + std::to_string(row.n);
-        hostsim::FrameRequest request = frame_at(0.0);
+        hostsim::FrameCall request = frame_at(0.0);
         request.width = row.width;
         request.height = row.height;
         request.downsample_x = request.downsample_y = one_over(row.n);
@@ -77,7 +77,7 @@ TEST_F(Frames, OutputSizeFollowsTheDownsample) {
 }
 
 TEST_F(Frames, SixtyFourMegapixelsAreTheLimit) {
-    hostsim::FrameRequest request = frame_at(0.0);
+    hostsim::FrameCall request = frame_at(0.0);
     request.width = 8192;
     request.height = 8192;
     request.pre_render_only = true; // drawing 1 GiB of canvas proves nothing more
@@ -103,7 +103,7 @@ TEST_F(Frames, NoSourceGivesATransparentFrameAtEveryDepth) {
     const PF_PixelFormat formats[] = {PF_PixelFormat_ARGB32, PF_PixelFormat_ARGB64,
                                       PF_PixelFormat_ARGB128};
     for (const int32_t depth : {8, 16, 32}) {
-        hostsim::FrameRequest request = frame_at(1.4);
+        hostsim::FrameCall request = frame_at(1.4);
         request.depth = depth;
         std::optional<PreRenderData> data;
         request.inspect_pre_render = [&](const PF_PreRenderOutput& output) {
@@ -133,7 +133,7 @@ TEST_F(Frames, GapsInTheSlotsAreSkipped) {
     fill_slot(2, second);
     fill_slot(5, fifth);
     instance.set_value("Form Solid Source", 0); // both sources, also in a hold
-    hostsim::FrameRequest request = frame_at(0.5);
+    hostsim::FrameCall request = frame_at(0.5);
     std::optional<PreRenderData> data;
     request.inspect_pre_render = [&](const PF_PreRenderOutput& output) {
         data = *static_cast<const PreRenderData*>(output.pre_render_data);
@@ -242,7 +242,7 @@ TEST_F(EmissionHistory, OnlySamplesYoungerThanTheLongestLifeAreExamined) {
     // examination visible: each examined sample reads the position three
     // times (at t_k, t_k - dt, t_k + dt).
     instance.set_value("Automatic", 0);
-    hostsim::FrameRequest request = frame_at(0.0);
+    hostsim::FrameCall request = frame_at(0.0);
     request.time_scale = 2000; // t_k = 100 k, dt = 10
     request.time = 40000;
     std::optional<PreRenderData> data;
@@ -349,7 +349,7 @@ TEST_F(Frames, RenderScaleScalesThePixelSizedSettings) {
             instance.set_value("Chaos Amount", static_cast<double>(60.0f * f));
             instance.set_value("Edge Softness", static_cast<double>(0.4f * f));
         };
-        hostsim::FrameRequest request = frame_at(1.4);
+        hostsim::FrameCall request = frame_at(1.4);
         request.width = 320;
         request.height = 360;
         request.downsample_x = one_over(row.nx);
@@ -396,7 +396,7 @@ TEST_F(Frames, OutputWorldsOfOtherSizes) {
     };
 
     // Larger: the frame's pixels, transparent beyond them.
-    hostsim::FrameRequest request = frame_at(1.4);
+    hostsim::FrameCall request = frame_at(1.4);
     request.output_size = std::pair{200, 130};
     const hostsim::FrameResult larger = render(request);
     ASSERT_TRUE(larger.ok()) << larger.return_msg;
@@ -439,7 +439,7 @@ TEST_F(Frames, LayerWorldsWithoutPixelsDrawNothing) {
     instance.set_value("Form Solid Source", 0);
     for (const hostsim::WorldMode mode :
          {hostsim::WorldMode::kAbsent, hostsim::WorldMode::kNoPixels}) {
-        hostsim::FrameRequest request = frame_at(0.5);
+        hostsim::FrameCall request = frame_at(0.5);
         request.layer_worlds = mode;
         const hostsim::FrameResult result = render(request);
         ASSERT_TRUE(result.ok()) << result.return_msg;
@@ -455,7 +455,7 @@ TEST_F(Frames, DepthsShareOneCanvas) {
     fill_slot(2, add_word(140, 70, 4));
     hostsim::FrameResult results[3];
     for (int32_t i = 0; i < 3; ++i) {
-        hostsim::FrameRequest request = frame_at(1.4);
+        hostsim::FrameCall request = frame_at(1.4);
         request.depth = 8 << i;
         results[i] = render(request);
         ASSERT_TRUE(results[i].ok()) << request.depth << " bits: " << results[i].return_msg;
@@ -512,7 +512,7 @@ TEST_F(Frames, AwkwardTimesAndTimeScalesRender) {
     const A_u_long scales[] = {0, 1, 30, 600, 1000000, UINT32_MAX};
     for (const A_long time : times) {
         for (const A_u_long scale : scales) {
-            hostsim::FrameRequest request = frame_at(0.0);
+            hostsim::FrameCall request = frame_at(0.0);
             request.time = time;
             request.time_scale = scale;
             const hostsim::FrameResult result = render(request);
@@ -563,7 +563,7 @@ TEST_F(Frames, TheMaskLogSaysWhatEachSourceCheckoutReported) {
     fill_slot(2, add_word(141, 70, 4));
     {
         const ScopedEnv log("POINTILLO_LOG", path);
-        hostsim::FrameRequest request = frame_at(1.4);
+        hostsim::FrameCall request = frame_at(1.4);
         request.downsample_x = request.downsample_y = one_over(2);
         ASSERT_TRUE(render(request).ok());
         request.layer_worlds = hostsim::WorldMode::kAbsent;
@@ -587,7 +587,7 @@ TEST_F(Frames, CancelAtTheRow64CheckLeavesRowsZeroTo63Written) {
     const int64_t row64 = clean.abort_polls;
     ASSERT_GE(row64, 2);
 
-    hostsim::FrameRequest request = frame_at(1.4);
+    hostsim::FrameCall request = frame_at(1.4);
     request.abort = [&](int64_t poll) { return poll == row64 ? PF_Interrupt_CANCEL : 0; };
     const hostsim::FrameResult cancelled = render(request);
     EXPECT_EQ(cancelled.render_err, PF_Interrupt_CANCEL);

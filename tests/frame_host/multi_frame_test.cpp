@@ -32,8 +32,8 @@ class MultiFrame : public EffectTest {
 
     // Frame n: a fifth of a second apart, over holds, transitions and the
     // loop back to the first source.
-    static hostsim::FrameRequest frame(int32_t n) {
-        hostsim::FrameRequest request = frame_at(0.2 * n);
+    static hostsim::FrameCall frame(int32_t n) {
+        hostsim::FrameCall request = frame_at(0.2 * n);
         request.depth = 16;
         return request;
     }

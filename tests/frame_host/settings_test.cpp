@@ -184,7 +184,7 @@ TEST_F(SettingsRead, ValuesAreConvertedAsTheRenderCodeUsesThem) {
         hostsim::CommandIo io;
         ASSERT_EQ(hostsim::send_command(host, module, &fresh, PF_Cmd_PARAMS_SETUP, io), 0);
         c.set(fresh);
-        hostsim::FrameRequest request = frame_at(0.0);
+        hostsim::FrameCall request = frame_at(0.0);
         std::optional<PreRenderData> data;
         request.pre_render_only = true;
         request.inspect_pre_render = [&](const PF_PreRenderOutput& output) {

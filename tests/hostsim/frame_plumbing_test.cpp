@@ -25,7 +25,7 @@ class FramePlumbing : public ::testing::Test {
 
     // Scenario `n` of the stand-in module.
     FrameResult run(A_long n, int32_t depth = 8) {
-        FrameRequest request;
+        FrameCall request;
         request.time = n;
         request.depth = depth;
         request.width = 11;
@@ -145,7 +145,7 @@ TEST_F(FramePlumbing, TheOutputMayLiveInACallersBuffer) {
     ASSERT_TRUE(own.ok());
     std::vector<std::byte> storage;
     for (int round = 0; round < 2; ++round) {
-        FrameRequest request;
+        FrameCall request;
         request.time = 1;
         request.depth = 16;
         request.width = 11;

@@ -303,7 +303,7 @@ TEST(ReplayFrames, ABundleRendersTheFramesItWasCapturedFrom) {
             std::to_string(row.depth) + " bits at 1/" + std::to_string(row.downsample.den);
         const fs::path dir = fresh_dir("frames");
         std::vector<hostsim::FrameResult> originals;
-        hostsim::FrameRequest comp;
+        hostsim::FrameCall comp;
         comp.width = 200;
         comp.height = 100;
         comp.time_scale = 600;
@@ -325,7 +325,7 @@ TEST(ReplayFrames, ABundleRendersTheFramesItWasCapturedFrom) {
             instance.set_value("Match Source Colors", 0);
             instance.set_color("Dot Color", argb(255, 250, 120, 30));
             for (const A_long frame : frames) {
-                hostsim::FrameRequest request = comp;
+                hostsim::FrameCall request = comp;
                 request.time = frame * comp.time_step;
                 originals.push_back(
                     hostsim::render_frame(original.host, original.module, instance, request));
@@ -342,9 +342,8 @@ TEST(ReplayFrames, ABundleRendersTheFramesItWasCapturedFrom) {
         hostsim::apply_replay(again.host, again.instance, replay);
         ASSERT_EQ(replay.frames, frames);
         for (std::size_t i = 0; i < frames.size(); ++i) {
-            const hostsim::FrameResult result =
-                hostsim::render_frame(again.host, again.module, again.instance,
-                                      hostsim::replay_request(replay, frames[i]));
+            const hostsim::FrameResult result = hostsim::render_frame(
+                again.host, again.module, again.instance, hostsim::replay_call(replay, frames[i]));
             ASSERT_TRUE(result.ok())
                 << name << ", frame " << frames[i] << ": " << result.return_msg;
             EXPECT_EQ(result.output_width, originals[i].output_width) << name;
@@ -359,7 +358,7 @@ TEST(ReplayFrames, ABundleRendersTheFramesItWasCapturedFrom) {
 
 TEST(ReplayFrames, AnotherParameterListIsRefused) {
     Session session;
-    hostsim::FrameRequest comp;
+    hostsim::FrameCall comp;
     comp.width = 64;
     comp.height = 32;
     const hostsim::Replay captured =
@@ -390,7 +389,7 @@ TEST(ReplayTool, BenchRendersEveryFrameAndWritesNothing) {
         session.instance.set_value("Source 2",
                                    session.host.layers.add(word(170, 70, 5, {0.6f, 0.1f, 1, 1})));
         session.instance.set_value("Enable Additional Particles", 1);
-        hostsim::FrameRequest comp;
+        hostsim::FrameCall comp;
         comp.width = 200;
         comp.height = 100;
         comp.time_scale = 600;
