@@ -1,6 +1,7 @@
 #include "hostsim/module.h"
 
 #include <stdexcept>
+#include <system_error>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -31,6 +32,14 @@ void close_library(void* handle) {
     FreeLibrary(static_cast<HMODULE>(handle));
 }
 
+std::filesystem::path program_file() {
+    std::wstring buffer(32768, L'\0');
+    const DWORD length =
+        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+    buffer.resize(length);
+    return std::filesystem::path(buffer);
+}
+
 #else
 
 void* open_library(const std::string& path, std::string& error) {
@@ -49,6 +58,12 @@ template <typename Fn> Fn find_symbol(void* handle, const char* name) {
 
 void close_library(void* handle) {
     dlclose(handle);
+}
+
+std::filesystem::path program_file() {
+    std::error_code error;
+    std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : self;
 }
 
 #endif
@@ -74,6 +89,10 @@ Module::~Module() {
     if (handle_ != nullptr) {
         close_library(handle_);
     }
+}
+
+std::filesystem::path program_folder() {
+    return program_file().parent_path();
 }
 
 } // namespace hostsim

@@ -2,6 +2,7 @@
 
 #include "host/ae_sdk.h"
 
+#include <filesystem>
 #include <string>
 
 namespace hostsim {
@@ -32,5 +33,9 @@ class Module {
     EffectMainFn effect_main_ = nullptr;
     PluginDataEntryFn plugin_data_entry_ = nullptr;
 };
+
+// The folder of the running program, where the tools that load the module
+// find it; empty when the system cannot tell.
+std::filesystem::path program_folder();
 
 } // namespace hostsim

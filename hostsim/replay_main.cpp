@@ -21,8 +21,9 @@
 // Exit status: 0 done (for --compare: equal, or within --max-diff); 1 a frame
 // that failed, or frames that differ; 2 a bad command line, bundle or module.
 
-#include "hostsim/command.h"
 #include "hostsim/frame.h"
+#include "hostsim/loaded_effect.h"
+#include "hostsim/module.h"
 #include "hostsim/replay.h"
 
 #include <algorithm>
@@ -45,16 +46,6 @@
 #include <thread>
 #include <vector>
 
-#if defined(_WIN32)
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#endif
-
 namespace {
 
 namespace fs = std::filesystem;
@@ -65,18 +56,6 @@ constexpr const char* kIndexMagic = "pointillo-replay-frames 1";
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
-
-fs::path executable_dir() {
-#if defined(_WIN32)
-    std::wstring buffer(32768, L'\0');
-    const DWORD length =
-        GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    buffer.resize(length);
-    return fs::path(buffer).parent_path();
-#else
-    return fs::read_symlink("/proc/self/exe").parent_path();
-#endif
-}
 
 std::string frame_file_name(A_long frame) {
     char name[32];
@@ -117,20 +96,12 @@ struct FrameOutcome {
     std::string error;      // set when it was not
 };
 
-void expect_ok(PF_Err err, const char* what) {
-    if (err != PF_Err_NONE) {
-        throw std::runtime_error(std::string(what) + " failed with error " + std::to_string(err));
-    }
-}
-
-FrameOutcome render_one(hostsim::Host& host, const hostsim::Module& module,
-                        hostsim::Instance& instance, const hostsim::Replay& replay, A_long frame,
+FrameOutcome render_one(hostsim::LoadedEffect& effect, const hostsim::Replay& replay, A_long frame,
                         const fs::path& out_dir) {
     FrameOutcome outcome;
     const std::string name = frame_file_name(frame);
     try {
-        const hostsim::FrameResult result =
-            hostsim::render_frame(host, module, instance, hostsim::replay_call(replay, frame));
+        const hostsim::FrameResult result = effect.render(hostsim::replay_call(replay, frame));
         if (!result.ok()) {
             outcome.error = "frame " + std::to_string(frame) + ": pre-render returned " +
                             std::to_string(result.pre_render_err) + ", render returned " +
@@ -164,44 +135,20 @@ hostsim::Replay load_frames(const RenderOptions& options) {
     return replay;
 }
 
-void set_up(hostsim::Host& host, const hostsim::Module& module, hostsim::Instance& instance,
-            const hostsim::Replay& replay) {
-    hostsim::CommandIo setup;
-    expect_ok(hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, setup),
-              "PF_Cmd_GLOBAL_SETUP");
-    hostsim::CommandIo params;
-    expect_ok(hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params),
-              "PF_Cmd_PARAMS_SETUP");
-    hostsim::apply_replay(host, instance, replay);
-}
-
 // What the module kept and how its set-down went; counts the failures.
-int set_down(hostsim::Host& host, const hostsim::Module& module) {
-    int failures = 0;
-    const std::string leftovers = host.outstanding_report();
-    if (leftovers != "all clean") {
-        std::fprintf(stderr, "pointillo-replay: the module did not give back: %s\n",
-                     leftovers.c_str());
-        ++failures;
+int report_end(hostsim::LoadedEffect& effect) {
+    const std::vector<std::string> problems = effect.finish();
+    for (const std::string& problem : problems) {
+        std::fprintf(stderr, "pointillo-replay: %s\n", problem.c_str());
     }
-    hostsim::CommandIo setdown;
-    const PF_Err setdown_err =
-        hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown);
-    if (setdown_err != PF_Err_NONE) {
-        std::fprintf(stderr, "pointillo-replay: PF_Cmd_GLOBAL_SETDOWN failed with error %d\n",
-                     static_cast<int>(setdown_err));
-        ++failures;
-    }
-    return failures;
+    return static_cast<int>(problems.size());
 }
 
 int render_bundle(const RenderOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     const hostsim::Replay replay = load_frames(options);
-    const hostsim::Module module(options.module.string());
-    hostsim::Host host;
-    hostsim::Instance instance;
-    set_up(host, module, instance, replay);
+    hostsim::LoadedEffect effect(options.module.string());
+    hostsim::apply_replay(effect.host, effect.instance, replay);
 
     std::error_code error;
     fs::create_directories(options.out, error);
@@ -215,7 +162,7 @@ int render_bundle(const RenderOptions& options) {
     std::atomic<std::size_t> next{0};
     const auto work = [&] {
         for (std::size_t i = next++; i < count; i = next++) {
-            outcomes[i] = render_one(host, module, instance, replay, replay.frames[i], options.out);
+            outcomes[i] = render_one(effect, replay, replay.frames[i], options.out);
         }
     };
     int32_t jobs = options.jobs;
@@ -232,7 +179,7 @@ int render_bundle(const RenderOptions& options) {
         thread.join();
     }
 
-    int failures = set_down(host, module);
+    int failures = report_end(effect);
 
     std::string index = std::string(kIndexMagic) + "\n";
     std::size_t written = 0;
@@ -265,16 +212,14 @@ int bench_bundle(const RenderOptions& options) {
     if (replay.frames.empty()) {
         throw std::runtime_error("the bundle has no frames");
     }
-    const hostsim::Module module(options.module.string());
-    hostsim::Host host;
-    hostsim::Instance instance;
-    set_up(host, module, instance, replay);
+    hostsim::LoadedEffect effect(options.module.string());
+    hostsim::apply_replay(effect.host, effect.instance, replay);
 
     std::vector<std::byte> output;
     const auto render = [&](A_long frame) {
         hostsim::FrameCall request = hostsim::replay_call(replay, frame);
         request.output_storage = &output;
-        const hostsim::FrameResult result = hostsim::render_frame(host, module, instance, request);
+        const hostsim::FrameResult result = effect.render(request);
         if (!result.ok()) {
             throw std::runtime_error("frame " + std::to_string(frame) + ": pre-render returned " +
                                      std::to_string(result.pre_render_err) + ", render returned " +
@@ -292,7 +237,7 @@ int bench_bundle(const RenderOptions& options) {
             ms.push_back(render(frame));
         }
     }
-    const int failures = set_down(host, module);
+    const int failures = report_end(effect);
 
     std::sort(ms.begin(), ms.end());
     const std::size_t n = ms.size();
@@ -544,7 +489,7 @@ int run(int argc, char** argv) {
     if (compare) {
         return compare_dirs(positional[0], positional[1], max_diff);
     }
-    options.module = module ? *module : executable_dir() / POINTILLO_MODULE_FILE_NAME;
+    options.module = module ? *module : hostsim::program_folder() / POINTILLO_MODULE_FILE_NAME;
     options.bundle = positional[0];
     if (bench) {
         return bench_bundle(options);

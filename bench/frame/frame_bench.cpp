@@ -11,8 +11,8 @@
 #include "draw/canvas.h"
 #include "draw/morph.h"
 #include "draw/particles.h"
-#include "hostsim/command.h"
 #include "hostsim/frame.h"
+#include "hostsim/loaded_effect.h"
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
@@ -26,7 +26,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <stdexcept>
 #include <vector>
 
 namespace {
@@ -48,27 +47,20 @@ hostsim::Argb word_pixel(int32_t width, int32_t height, int32_t letters, int32_t
     return inside ? hostsim::Argb{1.0f, 1.0f, 0.8f, 0.3f} : hostsim::Argb{0.0f, 0.0f, 0.0f, 0.0f};
 }
 
+// Two word layers in the source slots.
 struct Session {
-    hostsim::Module module{POINTILLO_MODULE_PATH};
-    hostsim::Host host;
-    hostsim::Instance instance;
+    hostsim::LoadedEffect effect{POINTILLO_MODULE_PATH};
 
     Session(int32_t width, int32_t height, bool particles) {
-        hostsim::CommandIo setup;
-        hostsim::CommandIo params;
-        if (hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, setup) != 0 ||
-            hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params) != 0) {
-            throw std::runtime_error("the module did not set up");
-        }
         for (int32_t slot = 1; slot <= 2; ++slot) {
             const int32_t letters = slot == 1 ? 5 : 7;
-            const int32_t id =
-                host.layers.add(hostsim::pattern_layer(width, height, [=](int32_t x, int32_t y) {
+            const int32_t id = effect.host.layers.add(
+                hostsim::pattern_layer(width, height, [=](int32_t x, int32_t y) {
                     return word_pixel(width, height, letters, x, y);
                 }));
-            instance.set_value("Source " + std::to_string(slot), id);
+            effect.instance.set_value("Source " + std::to_string(slot), id);
         }
-        instance.set_value("Enable Additional Particles", particles ? 1 : 0);
+        effect.instance.set_value("Enable Additional Particles", particles ? 1 : 0);
     }
 };
 
@@ -106,8 +98,7 @@ void BM_Frame(benchmark::State& state) {
     const hostsim::FrameCall request = frame_request(width, height, seconds, depth);
     // The first frame makes the host's layer pixels and the module's clouds;
     // later frames of a render reuse both.
-    const hostsim::FrameResult warm_up =
-        hostsim::render_frame(session.host, session.module, session.instance, request);
+    const hostsim::FrameResult warm_up = session.effect.render(request);
     if (!warm_up.ok()) {
         state.SkipWithError(warm_up.return_msg.c_str());
         return;
@@ -115,8 +106,7 @@ void BM_Frame(benchmark::State& state) {
     const double faults_before = page_faults();
     double module_seconds = 0.0;
     for (auto _ : state) {
-        const hostsim::FrameResult result =
-            hostsim::render_frame(session.host, session.module, session.instance, request);
+        const hostsim::FrameResult result = session.effect.render(request);
         if (!result.ok()) {
             state.SkipWithError(result.return_msg.c_str());
             break;

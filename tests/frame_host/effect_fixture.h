@@ -1,7 +1,7 @@
 #pragma once
 
-// The built effect module in a fresh emulated host: globally set up, one
-// instance with its parameters registered, and helpers to give it source
+// The built effect module in a fresh emulated host: registered, globally set
+// up, one instance with its parameters registered, and helpers to give it source
 // layers and render frames. Tests see the module only through its exports;
 // pre-render data is read through the record the host adopts (same compiler,
 // same layout as the module's).
@@ -9,6 +9,7 @@
 #include "host/pre_render.h"
 #include "hostsim/command.h"
 #include "hostsim/frame.h"
+#include "hostsim/loaded_effect.h"
 
 #include <gtest/gtest.h>
 #include <optional>
@@ -27,22 +28,14 @@ inline A_long host_time(double seconds) {
 class EffectTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        hostsim::CommandIo setup;
-        ASSERT_EQ(hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, setup),
-                  PF_Err_NONE);
-        hostsim::CommandIo params;
-        ASSERT_EQ(hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params),
-                  PF_Err_NONE);
         ASSERT_EQ(instance.param_count(), 76);
         host.calls.clear();
     }
 
     void TearDown() override {
-        EXPECT_EQ(host.outstanding_report(), "all clean");
+        EXPECT_EQ(effect.leftovers(), "all clean");
         // Empties the module's cloud cache, so that tests do not share clouds.
-        hostsim::CommandIo setdown;
-        EXPECT_EQ(hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown),
-                  PF_Err_NONE);
+        EXPECT_EQ(effect.set_down(), PF_Err_NONE);
     }
 
     // Opaque blocks ("letters") of one colour on a transparent ground, like a
@@ -73,7 +66,7 @@ class EffectTest : public ::testing::Test {
     }
 
     hostsim::FrameResult render(const hostsim::FrameCall& request) {
-        return hostsim::render_frame(host, module, instance, request);
+        return effect.render(request);
     }
 
     // The pre-render data of a frame (rendered up to the pre-render only).
@@ -101,9 +94,12 @@ class EffectTest : public ::testing::Test {
         return indices;
     }
 
-    hostsim::Module module{POINTILLO_MODULE_PATH};
-    hostsim::Host host;
-    hostsim::Instance instance;
+    // Started (registered, set up) when the test is made; a start that
+    // fails fails the test.
+    hostsim::LoadedEffect effect{POINTILLO_MODULE_PATH};
+    hostsim::Module& module = effect.module;
+    hostsim::Host& host = effect.host;
+    hostsim::Instance& instance = effect.instance;
 };
 
 } // namespace pointillo::test

@@ -2,8 +2,8 @@
 // refused with the file and line, and a bundle renders the very frames of the
 // host it was captured from.
 
-#include "hostsim/command.h"
 #include "hostsim/frame.h"
+#include "hostsim/loaded_effect.h"
 #include "hostsim/replay.h"
 
 #include <algorithm>
@@ -255,27 +255,13 @@ TEST(ReplayFiles, SaveRefusesWhatCannotBeReadBack) {
 
 // ---- through the module ----
 
-// The module, globally set up, with one instance whose parameters are
-// registered.
+// The module, registered and globally set up, with one instance whose
+// parameters are registered; set down at the end.
 struct Session {
-    Session() {
-        hostsim::CommandIo setup;
-        EXPECT_EQ(hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, setup),
-                  PF_Err_NONE);
-        hostsim::CommandIo params;
-        EXPECT_EQ(hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, params),
-                  PF_Err_NONE);
-    }
-    ~Session() {
-        hostsim::CommandIo setdown;
-        hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown);
-    }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    hostsim::Module module{POINTILLO_MODULE_PATH};
-    hostsim::Host host;
-    hostsim::Instance instance;
+    hostsim::LoadedEffect effect{POINTILLO_MODULE_PATH};
+    hostsim::Module& module = effect.module;
+    hostsim::Host& host = effect.host;
+    hostsim::Instance& instance = effect.instance;
 };
 
 // Blocks of one colour with soft vertical edges: `letters` of them.
