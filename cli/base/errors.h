@@ -1,6 +1,8 @@
 #pragma once
 
+#include <exception>
 #include <stdexcept>
+#include <string>
 
 namespace pointillo {
 
@@ -15,5 +17,10 @@ struct InputError : std::runtime_error {
 struct RenderFailure : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+
+// How a failure reads in a message, the same everywhere in the renderer:
+// "out of memory" for std::bad_alloc, what() for another std::exception,
+// "internal error" for anything else.
+std::string failure_text(const std::exception_ptr& failure);
 
 } // namespace pointillo

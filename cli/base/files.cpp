@@ -90,6 +90,25 @@ std::string folder_write_problem(const std::filesystem::path& dir) {
     return {};
 }
 
+void make_writable_folder(const std::filesystem::path& folder, const std::string& where,
+                          bool name_folder, const std::string& write_text) {
+    if (!folder.empty()) {
+        std::error_code ec;
+        std::filesystem::create_directories(folder, ec);
+        if (ec) {
+            std::string message = where;
+            message.append(": cannot create the folder");
+            if (name_folder) {
+                message.append(" ").append(folder.string());
+            }
+            throw InputError(message.append(": ").append(ec.message()));
+        }
+    }
+    if (const std::string problem = folder_write_problem(folder); !problem.empty()) {
+        throw InputError(where + ": " + write_text + ": " + problem);
+    }
+}
+
 void write_file_atomically(const std::filesystem::path& path, std::span<const uint8_t> bytes) {
     const std::filesystem::path temporary = temporary_path_for(path);
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

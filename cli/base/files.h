@@ -22,6 +22,14 @@ std::filesystem::path temporary_path_for(const std::filesystem::path& path);
 // folder"), found by creating and removing a file there; empty when they can.
 std::string folder_write_problem(const std::filesystem::path& dir);
 
+// Makes `folder` (with its parents) when it is missing and checks that files
+// can be created in it; an empty `folder` is the current one. Throws
+// InputError: `where` + ": cannot create the folder" (+ " " and the folder
+// when `name_folder`) + ": " and the reason, or `where` + ": " +
+// `write_text` + ": " and the reason.
+void make_writable_folder(const std::filesystem::path& folder, const std::string& where,
+                          bool name_folder, const std::string& write_text);
+
 // Writes `bytes` to `path` through a temporary file in the same folder that is
 // renamed over `path` at the end, so `path` is either absent or complete.
 // Throws RenderFailure.

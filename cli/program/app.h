@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cli/effect/effect_bridge.h"
+#include "cli/program/exit_status.h"
 #include "cli/run/motion_blur.h"
 #include "cli/run/render.h"
 
@@ -42,12 +43,6 @@ struct AppContext {
 // session's; `session` must outlive every use of the context.
 AppContext effect_app_context(EffectSession& session);
 
-// Exit statuses.
-constexpr int kExitOk = 0;
-constexpr int kExitRenderFailure = 1;
-constexpr int kExitBadInput = 2;
-constexpr int kExitInterrupted = 130; // as a shell reports a Ctrl-C
-
 // Runs `pointillo` with `args` (without the program name) and returns its
 // exit status: 0 done, 1 render failure, 2 bad command line or scene, 130
 // interrupted.
@@ -57,8 +52,5 @@ int run_app(const std::vector<std::string>& args, AppContext& context);
 // exit status `run_app` would give for bad input (2) or 0. Messages go to
 // `err`.
 int check_render_command(const std::vector<std::string>& args, std::ostream& err);
-
-// The version word's parts: "1.1.1 beta, build 1".
-std::string describe_version(uint32_t version);
 
 } // namespace pointillo

@@ -68,4 +68,16 @@ std::string progress_line(int32_t done, int32_t total, double seconds, int32_t c
     return count.substr(0, static_cast<size_t>(room));
 }
 
+void ProgressBar::draw(int32_t done, int32_t total, const std::string& what) const {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const int32_t width = columns ? columns() : 0;
+    *err << "\r" << progress_line(done, total, seconds, width > 0 ? width : 80, what) << "\x1b[K"
+         << std::flush;
+}
+
+void ProgressBar::clear() const {
+    *err << "\r\x1b[K" << std::flush;
+}
+
 } // namespace pointillo

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
+#include <ostream>
 #include <string>
 
 namespace pointillo {
@@ -13,5 +16,30 @@ namespace pointillo {
 // ("frames", "encoded").
 std::string progress_line(int32_t done, int32_t total, double seconds, int32_t columns,
                           const std::string& what);
+
+// Redraws one status line on a terminal, fitted to its width at each draw.
+struct ProgressBar {
+    std::ostream* err = nullptr;
+    std::function<int32_t()> columns; // the width now; null or 0: 80
+    std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+
+    void draw(int32_t done, int32_t total, const std::string& what) const;
+    void clear() const;
+};
+
+// Runs `work`, then takes the bar off the terminal, also when `work` throws.
+template <typename Work> void run_clearing(const ProgressBar& bar, bool shown, Work&& work) {
+    try {
+        work();
+    } catch (...) {
+        if (shown) {
+            bar.clear();
+        }
+        throw;
+    }
+    if (shown) {
+        bar.clear();
+    }
+}
 
 } // namespace pointillo

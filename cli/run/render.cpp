@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <new>
 #include <string>
 #include <thread>
 
@@ -87,14 +86,13 @@ RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
                 // meanwhile: it is whole, and a resumed render keeps it.
                 renderer(scene, frame, cancel, image);
                 encode_frame_file(image.view, job.background, bytes);
-                write_file_atomically(job.out_dir / frame_file_name(frame, scene.depth), bytes);
+                write_file_atomically(job.file ? *job.file
+                                               : job.out_dir / frame_file_name(frame, scene.depth),
+                                      bytes);
             } catch (const RenderCancelled&) {
                 return;
-            } catch (const std::bad_alloc&) {
-                fail(frame, "out of memory");
-                return;
-            } catch (const std::exception& e) {
-                fail(frame, e.what());
+            } catch (...) {
+                fail(frame, failure_text(std::current_exception()));
                 return;
             }
             const std::lock_guard<std::mutex> lock(mutex);

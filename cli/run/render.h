@@ -42,6 +42,8 @@ struct RenderJob {
     int32_t jobs = 1; // frames rendered at once
     bool resume = false;
     std::optional<Rgb8> background;
+    // One frame written to this file instead of into out_dir.
+    std::optional<std::filesystem::path> file;
 };
 
 struct RenderSummary {
@@ -56,7 +58,7 @@ struct RenderSummary {
 std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth);
 
 // Renders the frames of `job` on `job.jobs` threads and writes each to
-// out_dir/frame_NNNNN.png (or .exr) as it completes; a frame's file depends
+// out_dir/frame_NNNNN.png (or .exr), or to `file`, as it completes; a frame's file depends
 // only on the scene and its number, never on the order or the chunking.
 // When a frame fails, the frames in flight are cancelled through `cancel` and
 // RenderFailure is thrown with the failure of the lowest frame number, after

@@ -2,6 +2,7 @@
 
 #include "cli/base/errors.h"
 #include "cli/base/files.h"
+#include "cli/base/number_text.h"
 #include "common/limits.h"
 
 #include <algorithm>
@@ -29,14 +30,6 @@ constexpr std::uintmax_t kMaxSceneBytes = 16u << 20;
 std::string format_number(double value) {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value);
-    return std::string(text, result.ptr);
-}
-
-// Ranges are registered as 32-bit floats: print them as such (0.01, not
-// 0.009999999776).
-std::string format_float(double value) {
-    char text[32];
-    const auto result = std::to_chars(text, text + sizeof text, static_cast<float>(value));
     return std::string(text, result.ptr);
 }
 

@@ -1,6 +1,7 @@
 #include "cli/effect/effect_bridge.h"
 #include "cli/frames/png_io.h"
 #include "cli/program/app.h"
+#include "cli/program/effect_reports.h"
 #include "cli/video/video.h"
 #include "test_session.h"
 #include "test_support.h"
