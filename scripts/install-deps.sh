@@ -15,6 +15,8 @@ packages=(
     frei0r-plugins-dev melt
     # the render farm's test: a one-node Slurm cluster
     slurmctld slurmd slurm-client munge
+    # the packages and their checks
+    dpkg-dev lintian
     # the Windows module and its run under Wine
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )

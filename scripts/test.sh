@@ -23,6 +23,7 @@ stages=(
     "tsan|the concurrency tests under ThreadSanitizer|stage_tsan"
     "fuzz|20 seconds of libFuzzer on the scene reader|stage_fuzz"
     "windows|the Windows module: cross build, checks, tests and frame comparison under Wine|stage_windows"
+    "packages|the Debian package installed with apt, used and removed|stage_packages"
 )
 
 stage_deps() { bash scripts/install-deps.sh; }
@@ -78,6 +79,8 @@ stage_windows() {
     build_release
     POINTILLO_LINUX_BUILD=build/release bash scripts/ci/check-windows.sh
 }
+
+stage_packages() { bash scripts/ci/test-packages.sh; }
 
 list() {
     local entry name what
