@@ -1,0 +1,159 @@
+// The functions the studio's worker calls. Everything crosses as numbers,
+// pointers into the module's memory and NUL-terminated UTF-8; a failure is
+// a status of 1 with its text in studio_message().
+
+#include "cli/errors.h"
+#include "studio_core.h"
+
+#include <cstdlib>
+#include <emscripten/emscripten.h>
+#include <memory>
+#include <new>
+#include <string>
+
+using namespace pointillo;
+using namespace pointillo::studio;
+
+namespace {
+
+std::string g_message;
+std::string g_text;
+std::unique_ptr<StagedScene> g_staged;
+std::unique_ptr<StudioScene> g_scene;
+StudioFrame g_frame;
+
+template <typename Fn>
+int guarded(Fn&& fn) {
+    try {
+        fn();
+        g_message.clear();
+        return 0;
+    } catch (const std::bad_alloc&) {
+        g_message = "the scene needs more memory than the studio's WebAssembly build has (at most "
+                    "2 GiB); make the comp or the images smaller";
+    } catch (const std::exception& e) {
+        g_message = e.what();
+    } catch (...) {
+        g_message = "internal error";
+    }
+    return 1;
+}
+
+} // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE void* studio_alloc(size_t bytes) {
+    return std::malloc(bytes);
+}
+
+EMSCRIPTEN_KEEPALIVE void studio_free(void* p) {
+    std::free(p);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_message() {
+    return g_message.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_params() {
+    g_text = params_json();
+    return g_text.c_str();
+}
+
+// Reads a scene into the staging area; the current scene stays as it is.
+EMSCRIPTEN_KEEPALIVE int studio_stage(const char* text, const char* file) {
+    return guarded([&] {
+        auto staged = std::make_unique<StagedScene>();
+        staged->scene = parse_scene(text, file, {}, effect_params());
+        g_text = scene_json(staged->scene);
+        g_staged = std::move(staged);
+    });
+}
+
+// The staged scene's fields, after studio_stage succeeded.
+EMSCRIPTEN_KEEPALIVE const char* studio_staged_json() {
+    return g_text.c_str();
+}
+
+// Straight samples (red, green, blue, alpha; 8 or 16 bits, held in 16-bit
+// words) of source entry `index`, `width` x `height`.
+EMSCRIPTEN_KEEPALIVE int studio_stage_layer(int index, int width, int height, int bits,
+                                            const uint16_t* samples) {
+    return guarded([&] {
+        if (!g_staged || index < 0 || index >= kSourceSlotCount) {
+            throw std::invalid_argument("no staged scene with a source " + std::to_string(index));
+        }
+        StraightImage image = make_straight_image(width, height, bits);
+        std::copy(samples, samples + image.samples.size(), image.samples.begin());
+        g_staged->layers[static_cast<size_t>(index)] = std::move(image);
+    });
+}
+
+// Takes source entry `from` of the current scene as entry `to` of the staged
+// one, for a source whose layer did not change.
+EMSCRIPTEN_KEEPALIVE int studio_keep_layer(int from, int to) {
+    return guarded([&] {
+        if (!g_staged || !g_scene || from < 0 || from >= kSourceSlotCount || to < 0 ||
+            to >= kSourceSlotCount || !g_scene->prepared.sources[static_cast<size_t>(from)]) {
+            throw std::invalid_argument("no layer to keep");
+        }
+        // A copy, so that the current scene stays whole if the staged one is
+        // never committed.
+        g_staged->layers[static_cast<size_t>(to)].reset();
+        g_staged->kept[static_cast<size_t>(to)] =
+            g_scene->prepared.sources[static_cast<size_t>(from)];
+    });
+}
+
+EMSCRIPTEN_KEEPALIVE int studio_commit() {
+    return guarded([&] {
+        if (!g_staged) {
+            throw std::invalid_argument("no staged scene");
+        }
+        auto scene = std::make_unique<StudioScene>(commit_scene(std::move(*g_staged)));
+        g_staged.reset();
+        g_scene = std::move(scene);
+    });
+}
+
+EMSCRIPTEN_KEEPALIVE void studio_discard() {
+    g_staged.reset();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_timing() {
+    g_text = g_scene ? timing_line(*g_scene) : std::string();
+    return g_text.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* studio_warnings() {
+    g_text.clear();
+    if (g_scene) {
+        for (const std::string& w : g_scene->warnings) {
+            g_text += w + "\n";
+        }
+    }
+    return g_text.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int studio_render(int frame, int preview) {
+    return guarded([&] {
+        if (!g_scene) {
+            throw std::invalid_argument("no scene");
+        }
+        render_studio_frame(*g_scene, frame, preview, g_frame);
+    });
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* studio_frame_rgba() {
+    return g_frame.rgba.data();
+}
+
+EMSCRIPTEN_KEEPALIVE int studio_frame_width() {
+    return g_frame.width;
+}
+
+EMSCRIPTEN_KEEPALIVE int studio_frame_height() {
+    return g_frame.height;
+}
+
+} // extern "C"
