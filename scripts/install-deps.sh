@@ -17,6 +17,8 @@ packages=(
     slurmctld slurmd slurm-client munge
     # the packages and their checks
     dpkg-dev lintian
+    # the studio: emscripten (its optimizer needs acorn), and its browser test
+    emscripten node-acorn nodejs npm chromium
     # the Windows module and its run under Wine
     g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )
@@ -31,7 +33,19 @@ for p in "${packages[@]}"; do
     fi
 done
 
+# The studio's browser test drives the system's chromium with puppeteer-core
+# from npm, installed into web/test from its lockfile (no browser download).
+npm_packages() {
+    local here
+    here="$(cd "$(dirname "$0")/.." && pwd)"
+    if [[ ! -d $here/web/test/node_modules/puppeteer-core ]]; then
+        echo "install-deps: npm packages of web/test"
+        PUPPETEER_SKIP_DOWNLOAD=1 npm ci --prefix "$here/web/test" --no-audit --no-fund
+    fi
+}
+
 if ((${#missing[@]} == 0)); then
+    npm_packages
     echo "install-deps: everything is installed"
     exit 0
 fi
@@ -43,3 +57,4 @@ fi
 echo "install-deps: installing ${missing[*]}"
 $sudo apt-get update -qq
 DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+npm_packages

@@ -18,6 +18,7 @@ stages=(
     "release|the release build and its whole ctest suite|stage_release"
     "frei0r|the frei0r plug-ins in ffmpeg and melt|stage_frei0r"
     "farm|the render farm script on a one-node Slurm cluster|stage_farm"
+    "studio|the studio in headless chromium: its controls, frames equal to the renderer's, bad input|stage_studio"
     "portable|the portable drawing form alone (Clang): drawing tests, frames equal to the release build's|stage_portable"
     "asan|the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer|stage_asan"
     "tsan|the concurrency tests under ThreadSanitizer|stage_tsan"
@@ -48,6 +49,11 @@ stage_frei0r() {
 stage_farm() {
     build_release
     POINTILLO_BUILD=build/release bash scripts/ci/test-farm-slurm.sh
+}
+
+stage_studio() {
+    build_release
+    POINTILLO_BUILD=build/release bash scripts/ci/test-studio.sh
 }
 
 stage_portable() {

@@ -24,8 +24,8 @@ void shortest_digits(double value, bool as_float, std::string& digits, int& expo
     for (int precision = 1; precision <= 17; ++precision) {
         std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
         const double back = std::strtod(buf, nullptr);
-        const bool same = as_float ? static_cast<float>(back) == static_cast<float>(value)
-                                   : back == value;
+        const bool same =
+            as_float ? static_cast<float>(back) == static_cast<float>(value) : back == value;
         if (same) {
             break;
         }
@@ -92,7 +92,7 @@ to_chars_result to_chars(char* first, char* last, float value) {
 to_chars_result to_chars(char* first, char* last, double value, chars_format format,
                          int precision) {
     char buf[512];
-    const char* spec = format == chars_format::fixed ? "%.*f"
+    const char* spec = format == chars_format::fixed        ? "%.*f"
                        : format == chars_format::scientific ? "%.*e"
                                                             : "%.*g";
     const int n = std::snprintf(buf, sizeof buf, spec, precision, value);

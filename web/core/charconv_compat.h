@@ -14,8 +14,7 @@ namespace std {
 
 to_chars_result to_chars(char* first, char* last, double value);
 to_chars_result to_chars(char* first, char* last, float value);
-to_chars_result to_chars(char* first, char* last, double value, chars_format format,
-                         int precision);
+to_chars_result to_chars(char* first, char* last, double value, chars_format format, int precision);
 from_chars_result from_chars(const char* first, const char* last, double& value,
                              chars_format format = chars_format::general);
 

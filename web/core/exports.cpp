@@ -20,17 +20,17 @@ std::string g_message;
 std::string g_text;
 std::unique_ptr<StagedScene> g_staged;
 std::unique_ptr<StudioScene> g_scene;
+std::unique_ptr<StudioScene> g_previous; // until the committed scene has rendered once
 StudioFrame g_frame;
 
-template <typename Fn>
-int guarded(Fn&& fn) {
+template <typename Fn> int guarded(Fn&& fn) {
     try {
         fn();
         g_message.clear();
         return 0;
     } catch (const std::bad_alloc&) {
-        g_message = "the scene needs more memory than the studio's WebAssembly build has (at most "
-                    "2 GiB); make the comp or the images smaller";
+        g_message = "the scene needs more memory than the studio's WebAssembly memory holds (2 "
+                    "GiB); make the comp smaller, use fewer or smaller sources, or a downsample";
     } catch (const std::exception& e) {
         g_message = e.what();
     } catch (...) {
@@ -65,6 +65,7 @@ EMSCRIPTEN_KEEPALIVE int studio_stage(const char* text, const char* file) {
     return guarded([&] {
         auto staged = std::make_unique<StagedScene>();
         staged->scene = parse_scene(text, file, {}, effect_params());
+        check_memory(staged->scene);
         g_text = scene_json(staged->scene);
         g_staged = std::move(staged);
     });
@@ -112,8 +113,21 @@ EMSCRIPTEN_KEEPALIVE int studio_commit() {
         }
         auto scene = std::make_unique<StudioScene>(commit_scene(std::move(*g_staged)));
         g_staged.reset();
+        g_previous = std::move(g_scene);
         g_scene = std::move(scene);
     });
+}
+
+// Back to the scene before the last commit, for a scene that cannot render.
+EMSCRIPTEN_KEEPALIVE void studio_rollback() {
+    if (g_previous) {
+        g_scene = std::move(g_previous);
+    }
+    g_frame = StudioFrame{};
+}
+
+EMSCRIPTEN_KEEPALIVE void studio_drop_previous() {
+    g_previous.reset();
 }
 
 EMSCRIPTEN_KEEPALIVE void studio_discard() {

@@ -216,8 +216,9 @@ std::string scene_json(const Scene& scene) {
                    {"frame_count", scene.comp.frame_count}};
     out["downsample"] = scene.downsample;
     out["depth"] = scene.depth == PixelDepth::k8 ? 8 : scene.depth == PixelDepth::k16 ? 16 : 32;
-    out["background"] = scene.background ? nlohmann::ordered_json(format_hex_color(*scene.background))
-                                         : nlohmann::ordered_json(nullptr);
+    out["background"] = scene.background
+                            ? nlohmann::ordered_json(format_hex_color(*scene.background))
+                            : nlohmann::ordered_json(nullptr);
     nlohmann::ordered_json sources = nlohmann::ordered_json::array();
     for (const SourceEntry& entry : scene.sources) {
         if (const auto* text = std::get_if<TextSource>(&entry)) {
@@ -235,7 +236,51 @@ std::string scene_json(const Scene& scene) {
     return out.dump();
 }
 
+void check_memory(const Scene& scene, const std::array<uint64_t, kSourceSlotCount>& image_pixels) {
+    // Measured at 64 megapixels: the float canvas, the sampled masks and the
+    // 8-bit frame take about 24 bytes an output pixel; a layer 4 bytes a
+    // pixel, and the one being handed over 8 more while it is.
+    constexpr uint64_t kFrameBytesPerPixel = 24;
+    constexpr uint64_t kLayerBytesPerPixel = 4;
+    constexpr uint64_t kStagingBytesPerPixel = 8;
+    const uint64_t comp =
+        static_cast<uint64_t>(scene.comp.width) * static_cast<uint64_t>(scene.comp.height);
+    const auto ds = static_cast<uint64_t>(scene.downsample);
+    uint64_t bytes = comp / (ds * ds) * kFrameBytesPerPixel;
+    uint64_t largest = 0;
+    for (size_t i = 0; i < scene.sources.size(); ++i) {
+        uint64_t pixels = 0;
+        if (std::holds_alternative<TextSource>(scene.sources[i])) {
+            pixels = comp;
+        } else if (std::holds_alternative<ImageSource>(scene.sources[i])) {
+            pixels = image_pixels[i];
+        }
+        bytes += pixels * kLayerBytesPerPixel;
+        largest = std::max(largest, pixels);
+    }
+    bytes += largest * kStagingBytesPerPixel;
+    if (bytes > kMemoryBudget) {
+        constexpr uint64_t kMiB = uint64_t{1} << 20;
+        throw InputError(scene.file + ": the scene needs about " + std::to_string(bytes / kMiB) +
+                         " MiB, more than the studio's WebAssembly memory holds (" +
+                         std::to_string(kMemoryBudget / kMiB) +
+                         " MiB); make the comp smaller, use fewer or smaller sources, or a "
+                         "downsample (the renderer has no such limit)");
+    }
+}
+
 StudioScene commit_scene(StagedScene staged) {
+    std::array<uint64_t, kSourceSlotCount> image_pixels{};
+    for (size_t i = 0; i < kSourceSlotCount; ++i) {
+        if (staged.layers[i]) {
+            image_pixels[i] = static_cast<uint64_t>(staged.layers[i]->width) *
+                              static_cast<uint64_t>(staged.layers[i]->height);
+        } else if (staged.kept[i]) {
+            image_pixels[i] = static_cast<uint64_t>(staged.kept[i]->width) *
+                              static_cast<uint64_t>(staged.kept[i]->height);
+        }
+    }
+    check_memory(staged.scene, image_pixels);
     StudioScene out;
     const Scene& scene = staged.scene;
     PreparedScene& prepared = out.prepared;
@@ -309,8 +354,8 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
     request.time_scale = static_cast<uint32_t>(std::max(prepared.time_scale, 1));
     request.downsample_x = downsample_factor(1, static_cast<uint32_t>(downsample));
     request.downsample_y = request.downsample_x;
-    request.output = output_size(request.downsample_x, request.downsample_y, prepared.width,
-                                 prepared.height);
+    request.output =
+        output_size(request.downsample_x, request.downsample_y, prepared.width, prepared.height);
     std::vector<size_t> active; // slot positions that hold a layer, in slot order
     for (size_t k = 0; k < prepared.sources.size(); ++k) {
         if (prepared.sources[k]) {

@@ -36,6 +36,16 @@ struct StagedScene {
 // The scene's fields as the page shows them, as JSON.
 std::string scene_json(const Scene& scene);
 
+// What the studio's WebAssembly memory can hold, less room for the page's
+// own buffers.
+inline constexpr uint64_t kMemoryBudget = (uint64_t{2} << 30) - (uint64_t{192} << 20);
+
+// Throws InputError when the scene's layers and one frame of it would take
+// more than kMemoryBudget: text layers are the comp's size, image layers
+// `image_pixels` (0 for an image not yet read).
+void check_memory(const Scene& scene,
+                  const std::array<uint64_t, kSourceSlotCount>& image_pixels = {});
+
 // A scene ready to render: layers premultiplied at depth 8, at full size and
 // at the last downsample asked for.
 struct StudioScene {

@@ -221,3 +221,41 @@ async function decodePng(bytes) {
 }
 
 if (typeof module !== 'undefined') module.exports = {decodePng};
+
+// An 8-bit RGBA PNG of straight samples, as the renderer writes frames.
+async function encodePng(width, height, rgba) {
+    const rowBytes = width * 4 + 1;
+    const raw = new Uint8Array(rowBytes * height);
+    for (let y = 0; y < height; y++) {
+        raw[y * rowBytes] = 0;
+        raw.set(rgba.subarray(y * width * 4, (y + 1) * width * 4), y * rowBytes + 1);
+    }
+    const reader = new Blob([raw]).stream().pipeThrough(new CompressionStream('deflate'))
+        .getReader();
+    const parts = [];
+    for (;;) {
+        const {done, value} = await reader.read();
+        if (done) break;
+        parts.push(value);
+    }
+    const chunk = (type, data) => {
+        const out = new Uint8Array(12 + data.length);
+        const v = new DataView(out.buffer);
+        v.setUint32(0, data.length);
+        for (let i = 0; i < 4; i++) out[4 + i] = type.charCodeAt(i);
+        out.set(data, 8);
+        v.setUint32(8 + data.length, pngCrc(out, 4, 8 + data.length));
+        return out;
+    };
+    const ihdr = new Uint8Array(13);
+    const hv = new DataView(ihdr.buffer);
+    hv.setUint32(0, width);
+    hv.setUint32(4, height);
+    ihdr[8] = 8;
+    ihdr[9] = 6;
+    return new Blob([new Uint8Array(PNG_SIGNATURE), chunk('IHDR', ihdr),
+                     chunk('IDAT', new Uint8Array(await new Blob(parts).arrayBuffer())),
+                     chunk('IEND', new Uint8Array(0))], {type: 'image/png'});
+}
+
+if (typeof module !== 'undefined') module.exports.encodePng = encodePng;
