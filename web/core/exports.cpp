@@ -2,7 +2,7 @@
 // pointers into the module's memory and NUL-terminated UTF-8; a failure is
 // a status of 1 with its text in studio_message().
 
-#include "cli/errors.h"
+#include "cli/base/errors.h"
 #include "studio_core.h"
 
 #include <cstdlib>

@@ -1,8 +1,8 @@
 #include "studio_core.h"
 
-#include "cli/errors.h"
-#include "cli/layer_pixels.h"
-#include "cli/timing.h"
+#include "cli/base/errors.h"
+#include "cli/run/timing.h"
+#include "cli/scene/layer_pixels.h"
 #include "common/pixel_view.h"
 #include "frame/frame_plan.h"
 #include "frame/param_table.h"
@@ -349,7 +349,7 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
         return index >= 1 && at < params.size() ? reading_at(prepared, params[at], time)
                                                 : ParamReading{};
     };
-    FrameRequest request;
+    PlanRequest request;
     request.time = frame_current_time(frame);
     request.time_scale = static_cast<uint32_t>(std::max(prepared.time_scale, 1));
     request.downsample_x = downsample_factor(1, static_cast<uint32_t>(downsample));

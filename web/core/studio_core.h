@@ -6,9 +6,10 @@
 // PNG files hold them. The page hands over what a browser has instead of
 // FreeType and libpng: text layers it drew and PNG samples it decoded.
 
-#include "cli/effect_bridge.h"
-#include "cli/prepared_scene.h"
-#include "cli/scene.h"
+#include "cli/effect/effect_bridge.h"
+#include "cli/scene/prepared_scene.h"
+#include "cli/scene/scene.h"
+#include "cli/scene/scene_reader.h"
 #include "draw/canvas.h"
 
 #include <array>
