@@ -4,6 +4,7 @@
 
 #include "plugin_frame.h"
 #include "plugin_params.h"
+#include "render/set_down.h"
 
 #include <cstring>
 #include <memory>
@@ -79,7 +80,9 @@ POINTILLO_FREI0R_EXPORT int f0r_init() {
     return 1;
 }
 
-POINTILLO_FREI0R_EXPORT void f0r_deinit() {}
+POINTILLO_FREI0R_EXPORT void f0r_deinit() {
+    pointillo::set_down_core();
+}
 
 POINTILLO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
     if (info == nullptr) {

@@ -74,7 +74,7 @@ void BM_dots(benchmark::State& state, uint32_t count, float radius, const DrawLe
     const std::vector<DotDraw> dots = standard_dots(count, radius);
     Canvas canvas;
     for (auto _ : state) {
-        render_dots(canvas, kWidth, kHeight, kStandardStyle, dots, *kernels);
+        render_dots(canvas, kWidth, kHeight, kStandardStyle, dots, kSerialFor, *kernels);
         benchmark::DoNotOptimize(canvas.pixels.data());
         benchmark::ClobberMemory();
     }
@@ -153,8 +153,12 @@ void BM_morph_text_1080p(benchmark::State& state, float progress) {
     const MorphScene& scene = morph_scene();
     Canvas canvas;
     for (auto _ : state) {
-        render_morph(scene.from_mask, scene.to_mask, scene.from, scene.to, scene.settings, progress,
-                     kWidth, kHeight, canvas, {});
+        render_morph(Morph{{&scene.from_mask, &scene.from},
+                           {&scene.to_mask, &scene.to},
+                           progress,
+                           kWidth,
+                           kHeight},
+                     scene.settings, canvas, {});
         benchmark::DoNotOptimize(canvas.pixels.data());
         benchmark::ClobberMemory();
     }

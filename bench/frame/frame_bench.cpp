@@ -216,8 +216,9 @@ void BM_ShareDots(benchmark::State& state) {
     const auto b = pointillo::get_cloud(s.to_mask, s.dots);
     Canvas canvas;
     for (auto _ : state) {
-        pointillo::render_morph(s.from_mask, s.to_mask, *a, *b, s.dots, 0.5f, s.width, s.height,
-                                canvas, CancelCheck{});
+        pointillo::render_morph(
+            {{&s.from_mask, a.get()}, {&s.to_mask, b.get()}, 0.5f, s.width, s.height}, s.dots,
+            canvas, CancelCheck{});
         benchmark::DoNotOptimize(canvas.pixels.data());
     }
 }
@@ -236,8 +237,8 @@ void BM_ShareParticles(benchmark::State& state) {
     pointillo::reset_canvas(canvas, s.width, s.height);
     std::vector<pointillo::Particle> list;
     for (auto _ : state) {
-        pointillo::emit_particles(list, s.from_mask, s.to_mask, *a, *b, s.dots, particles,
-                                  {0.49f, 0.5f, 0.51f, 0.01f, 0.3f, 0.05f, 28});
+        pointillo::emit_particles(list, {&s.from_mask, a.get()}, {&s.to_mask, b.get()}, s.dots,
+                                  particles, {0.49f, 0.5f, 0.51f, 0.01f, 0.3f, 0.05f, 28});
         pointillo::draw_particles(list, s.width, s.height, s.dots.edge_softness, canvas);
     }
     state.counters["particles"] = static_cast<double>(list.size());

@@ -7,9 +7,8 @@
 #include "host/scoped_suite.h"
 #include "host/smart_render.h"
 #include "host/source_slots.h"
-#include "memory/buffer_pool.h"
 #include "pointillo/registration.h"
-#include "source/cloud.h"
+#include "render/set_down.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -114,8 +113,7 @@ PF_Err run_command(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Para
         global_setup(in_data, out_data);
         return PF_Err_NONE;
     case PF_Cmd_GLOBAL_SETDOWN:
-        clear_cloud_cache();
-        clear_buffer_pool();
+        set_down_core();
         return PF_Err_NONE;
     case PF_Cmd_PARAMS_SETUP:
         return setup_parameters(in_data, out_data);

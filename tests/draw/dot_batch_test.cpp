@@ -97,7 +97,7 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
                     const Canvas want = drawn_one_by_one(size.width, size.height, style, dots);
 
                     Canvas fresh;
-                    render_dots(fresh, size.width, size.height, style, dots, kernels);
+                    render_dots(fresh, size.width, size.height, style, dots, kSerialFor, kernels);
                     ASSERT_TRUE(test::same_pixels(fresh, want))
                         << size.width << "x" << size.height << " shape " << shape << " softness "
                         << softness;
@@ -108,7 +108,7 @@ TEST(RenderDots, SameAsDrawingEachDotInTurn) {
                     for (PremultipliedPixel& p : reused.pixels) {
                         p = {0.5f, 0.25f, 0.125f, 0.5f};
                     }
-                    render_dots(reused, size.width, size.height, style, dots, kernels);
+                    render_dots(reused, size.width, size.height, style, dots, kSerialFor, kernels);
                     ASSERT_TRUE(test::same_pixels(reused, want))
                         << "reused " << size.width << "x" << size.height << " shape " << shape;
                 }
@@ -137,7 +137,7 @@ TEST(RenderDots, DenseSmallCirclesMatch) {
         for (const DotShape shape : {DotShape::kCircle, DotShape::kSquare, DotShape::kDiamond}) {
             const DotStyle style{shape, 0.75f, true, Rgb{}};
             Canvas got;
-            render_dots(got, kW, kH, style, dots, kernels);
+            render_dots(got, kW, kH, style, dots, kSerialFor, kernels);
             EXPECT_TRUE(test::same_pixels(got, drawn_one_by_one(kW, kH, style, dots)))
                 << "shape " << shape;
         }

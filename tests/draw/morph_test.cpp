@@ -56,7 +56,8 @@ Canvas expected_travel(const std::vector<std::pair<Dot, Dot>>& pairs, DotSetting
 Canvas render(const SourceMask& from_mask, const SourceMask& to_mask, const Cloud& from,
               const Cloud& to, const DotSettings& settings, float progress) {
     Canvas canvas;
-    render_morph(from_mask, to_mask, from, to, settings, progress, kSize, kSize, canvas, {});
+    render_morph(Morph{{&from_mask, &from}, {&to_mask, &to}, progress, kSize, kSize}, settings,
+                 canvas, {});
     return canvas;
 }
 
@@ -147,7 +148,7 @@ TEST(MorphPairing, BothCloudsEmptyDrawNothing) {
     Canvas canvas;
     reset_canvas(canvas, 4, 4);
     canvas.pixels[0].alpha = 1.0f;
-    render_morph(full, full, empty, empty, small_dots(), 0.5f, 20, 10, canvas, {});
+    render_morph(Morph{{&full, &empty}, {&full, &empty}, 0.5f, 20, 10}, small_dots(), canvas, {});
     EXPECT_EQ(canvas.width, 20);
     EXPECT_EQ(canvas.height, 10);
     EXPECT_TRUE(test::all_transparent(canvas));
@@ -302,15 +303,15 @@ TEST(MorphCancel, PollsEvery128PairsAndCancels) {
     const SourceMask full = test::uniform_mask(kSize, kSize, 65535);
     Canvas canvas;
     PollCounter counter;
-    render_morph(full, full, cloud, cloud, small_dots(), 0.5f, kSize, kSize, canvas,
+    render_morph(Morph{{&full, &cloud}, {&full, &cloud}, 0.5f, kSize, kSize}, small_dots(), canvas,
                  {&PollCounter::poll, &counter});
     EXPECT_EQ(counter.calls, 3); // pairs 0, 128, 256
 
     PollCounter cancelling;
     cancelling.cancel_at = 1;
     try {
-        render_morph(full, full, cloud, cloud, small_dots(), 0.5f, kSize, kSize, canvas,
-                     {&PollCounter::poll, &cancelling});
+        render_morph(Morph{{&full, &cloud}, {&full, &cloud}, 0.5f, kSize, kSize}, small_dots(),
+                     canvas, {&PollCounter::poll, &cancelling});
         ADD_FAILURE() << "not cancelled";
     } catch (const std::runtime_error& e) {
         EXPECT_STREQ(e.what(), "Render cancelled");
@@ -319,8 +320,8 @@ TEST(MorphCancel, PollsEvery128PairsAndCancels) {
 
     // Whatever the callback throws itself (the host's cancel code) passes through.
     const auto host_abort = [](void*) -> bool { throw 517; };
-    EXPECT_THROW(render_morph(full, full, cloud, cloud, small_dots(), 0.5f, kSize, kSize, canvas,
-                              {+host_abort, nullptr}),
+    EXPECT_THROW(render_morph(Morph{{&full, &cloud}, {&full, &cloud}, 0.5f, kSize, kSize},
+                              small_dots(), canvas, {+host_abort, nullptr}),
                  int);
 }
 
@@ -333,8 +334,8 @@ TEST(MorphSize, RefusedBeforeTheCanvasIsTouched) {
         reset_canvas(canvas, 4, 4);
         canvas.pixels[5].alpha = 0.5f;
         try {
-            render_morph(full, full, cloud, cloud, small_dots(), 0.5f, size[0], size[1], canvas,
-                         {});
+            render_morph(Morph{{&full, &cloud}, {&full, &cloud}, 0.5f, size[0], size[1]},
+                         small_dots(), canvas, {});
             ADD_FAILURE() << size[0] << "x" << size[1] << " accepted";
         } catch (const std::runtime_error& e) {
             EXPECT_STREQ(e.what(), "Unsupported output dimensions");

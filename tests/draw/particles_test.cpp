@@ -46,7 +46,8 @@ struct Scene {
     }
     std::vector<Particle> emit(float age, int32_t sample = 7) const {
         std::vector<Particle> out;
-        emit_particles(out, mask1, mask2, cloud1, cloud2, dots, particles, timing(age, sample));
+        emit_particles(out, {&mask1, &cloud1}, {&mask2, &cloud2}, dots, particles,
+                       timing(age, sample));
         return out;
     }
     // The dot's own state and velocity, as the emitter sees them.
@@ -115,8 +116,8 @@ TEST(ParticleCount, NothingForDisabledOrDegenerateSteps) {
         Scene scene;
         row.change(scene);
         std::vector<Particle> out(5);
-        emit_particles(out, scene.mask1, scene.mask2, scene.cloud1, scene.cloud2, scene.dots,
-                       scene.particles, scene.timing(0.2f, 3));
+        emit_particles(out, {&scene.mask1, &scene.cloud1}, {&scene.mask2, &scene.cloud2},
+                       scene.dots, scene.particles, scene.timing(0.2f, 3));
         EXPECT_TRUE(out.empty()) << row.name;
     }
     Scene scene;

@@ -167,7 +167,7 @@ TEST(SourceMask, AddressesRowsByRowbytesAndPlacesAtOrigin) {
 TEST(SourceMask, DropsPixelsOfALayerLargerThanTheOutput) {
     // 7 x 7 layer centred in a 4 x 4 output: origin (-1, -1) by the truncating
     // halving; every depth goes through the same clipping.
-    const MaskOrigin origin = mask_origin(4, 4, 1.0f, 1.0f, 7, 7, 0, 0);
+    const MaskOrigin origin = mask_origin({4, 4, 1.0f, 1.0f}, {7, 7, 0, 0});
     ASSERT_EQ(origin.x, -1);
     ASSERT_EQ(origin.y, -1);
     for (PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32}) {
@@ -246,8 +246,8 @@ TEST(SourceMask, OriginCentresTheDownsampledLayer) {
         {"larger layer at half", 10, 10, 0.5f, 0.5f, 41, 40, -3, 2, -8, -3},
     };
     for (const OriginCase& c : cases) {
-        const MaskOrigin o = mask_origin(c.output_width, c.output_height, c.ds_x, c.ds_y,
-                                         c.ref_width, c.ref_height, c.rect_left, c.rect_top);
+        const MaskOrigin o = mask_origin({c.output_width, c.output_height, c.ds_x, c.ds_y},
+                                         {c.ref_width, c.ref_height, c.rect_left, c.rect_top});
         EXPECT_EQ(o.x, c.x) << c.name;
         EXPECT_EQ(o.y, c.y) << c.name;
     }
@@ -257,10 +257,10 @@ TEST(SourceMask, OriginSurvivesNonFiniteDownsample) {
     // Never produced by a host, but the float-to-int conversion stays defined.
     const float nan = std::numeric_limits<float>::quiet_NaN();
     const float inf = std::numeric_limits<float>::infinity();
-    const MaskOrigin a = mask_origin(10, 10, nan, nan, 100, 100, 0, 0);
+    const MaskOrigin a = mask_origin({10, 10, nan, nan}, {100, 100, 0, 0});
     EXPECT_EQ(a.x, 5);
     EXPECT_EQ(a.y, 5);
-    const MaskOrigin b = mask_origin(10, 10, inf, -inf, 100, 100, 0, 0);
+    const MaskOrigin b = mask_origin({10, 10, inf, -inf}, {100, 100, 0, 0});
     EXPECT_EQ(b.x, std::numeric_limits<int32_t>::min());
     EXPECT_EQ(b.y, std::numeric_limits<int32_t>::max());
 }

@@ -13,4 +13,10 @@ struct Rgb {
     friend bool operator==(const Rgb&, const Rgb&) = default;
 };
 
+// Each channel from + t x (to - from).
+inline Rgb mix(Rgb from, Rgb to, float t) {
+    return {from.red + t * (to.red - from.red), from.green + t * (to.green - from.green),
+            from.blue + t * (to.blue - from.blue)};
+}
+
 } // namespace pointillo

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/color.h"
+#include "common/parallel.h"
 #include "draw/canvas.h"
 #include "frame/settings.h"
 
@@ -36,9 +37,11 @@ struct DotStyle {
 // same pixels, bit for bit, as reset_canvas followed by draw_dot (or
 // draw_masked_dot) for each dot in turn. The canvas is produced tile by tile,
 // each tile cleared, drawn and written out while it is in cache, with the
-// drawing form `kernels`. Throws std::runtime_error("Unsupported output
-// dimensions") outside the size limit.
+// drawing form `kernels`; rows of tiles are the pieces run through
+// `parallel`. Throws std::runtime_error("Unsupported output dimensions")
+// outside the size limit.
 void render_dots(Canvas& canvas, int32_t width, int32_t height, const DotStyle& style,
-                 std::span<const DotDraw> dots, const DrawKernels& kernels = draw_kernels());
+                 std::span<const DotDraw> dots, ParallelFor parallel = kSerialFor,
+                 const DrawKernels& kernels = draw_kernels());
 
 } // namespace pointillo

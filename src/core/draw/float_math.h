@@ -6,6 +6,7 @@
 // their double results rounded to float agree.
 
 #include "common/bit_cast.h"
+#include "common/float_ops.h"
 
 #include <cmath>
 #include <cstdint>
@@ -25,21 +26,6 @@ inline float sqrt_f(float v) {
 }
 inline float hypot_f(float a, float b) {
     return static_cast<float>(std::hypot(static_cast<double>(a), static_cast<double>(b)));
-}
-
-// Clamps that turn NaN into the lower bound (std::clamp, std::min and
-// std::max pass a NaN through, and a NaN reaching an int conversion is UB).
-inline float clamp01(float v) {
-    return !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f);
-}
-inline float clamp_f(float v, float lo, float hi) {
-    return !(v > lo) ? lo : (v < hi ? v : hi);
-}
-inline float max_f(float v, float lo) {
-    return v > lo ? v : lo;
-}
-inline float min_f(float v, float hi) {
-    return v < hi ? v : hi;
 }
 
 // The same float as hypot_f(dx, dy), for non-negative finite dx and dy,

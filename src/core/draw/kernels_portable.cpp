@@ -42,7 +42,7 @@ struct Portable {
     static void paint_over_row(PremultipliedPixel* row, const float* coverage, int32_t count,
                                float opacity, Rgb color) {
         for (int32_t k = 0; k < count; ++k) {
-            combine_over(row[k], draw_math::clamp01(coverage[k] * opacity), color);
+            combine_over(row[k], clamp01(coverage[k] * opacity), color);
         }
     }
 

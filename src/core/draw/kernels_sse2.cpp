@@ -164,7 +164,7 @@ struct Sse2 {
             }
         }
         for (; k < count; ++k) {
-            combine_over(row[k], draw_math::clamp01(coverage[k] * opacity), color);
+            combine_over(row[k], clamp01(coverage[k] * opacity), color);
         }
     }
 

@@ -10,13 +10,9 @@
 namespace pointillo {
 namespace {
 
-using draw_math::clamp01;
-using draw_math::clamp_f;
 using draw_math::cos_f;
 using draw_math::hypot_f;
 using draw_math::kPi;
-using draw_math::max_f;
-using draw_math::min_f;
 using draw_math::sin_f;
 using draw_math::sqrt_f;
 
@@ -25,11 +21,6 @@ constexpr uint32_t kSizeChannel = 3u * kGolden;      // 0xDAA66D2B
 constexpr uint32_t kAngleChannel = 4u * kGolden;     // 0x78DDE6E4
 constexpr uint32_t kMagnitudeChannel = 5u * kGolden; // 0x1715609D
 constexpr uint32_t kPhaseChannel = 6u * kGolden;     // 0xB54CDA56
-
-// Smoothstep of e in [0, 1].
-inline float ease(float e) {
-    return e * e * (3.0f - 2.0f * e);
-}
 
 } // namespace
 

@@ -153,9 +153,9 @@ template <Measure M, bool Hole> inline float pixel_coverage(const RowGeometry& g
     } else {
         d = draw_math::hypot_fast(dx, g.dy, g.dy2);
     }
-    float c = draw_math::clamp01((g.radius - d) / g.s + 0.5f);
+    float c = clamp01((g.radius - d) / g.s + 0.5f);
     if constexpr (Hole) {
-        c = c * draw_math::clamp01((d - g.inner) / g.s + 0.5f);
+        c = c * clamp01((d - g.inner) / g.s + 0.5f);
     }
     return c;
 }
@@ -182,10 +182,10 @@ inline void combine_over(PremultipliedPixel& p, float u, Rgb color) {
 // plus 0.5, truncated. 16 bits: the same with 32768, the host's white. The
 // clamp sends NaN to 0.
 inline uint8_t to_8(float v) {
-    return static_cast<uint8_t>(draw_math::clamp01(v) * 255.0f + 0.5f);
+    return static_cast<uint8_t>(clamp01(v) * 255.0f + 0.5f);
 }
 inline uint16_t to_16(float v) {
-    return static_cast<uint16_t>(draw_math::clamp01(v) * 32768.0f + 0.5f);
+    return static_cast<uint16_t>(clamp01(v) * 32768.0f + 0.5f);
 }
 
 } // namespace pointillo::raster

@@ -2,6 +2,7 @@
 
 #include "common/cancel.h"
 #include "common/function_ref.h"
+#include "common/parallel.h"
 #include "common/pixel_view.h"
 #include "draw/canvas.h"
 #include "frame/frame_plan.h"
@@ -25,8 +26,10 @@ ParticleSettings render_particle_settings(ParticleSettings particles, float rend
 // of the sources, then the particles of every emission step in order.
 // `cancel` is polled before every emission step besides the polls of the
 // mask sampling and the morph; whatever it throws passes through, and so do
-// the host's failures raised from `sources`.
+// the host's failures raised from `sources`. The passes that split into
+// independent pieces run them through `parallel`; the frame is the same bits
+// whichever way the host runs them.
 void render_frame(const FramePlan& plan, SourcePixels sources, const CancelCheck& cancel,
-                  Canvas& canvas);
+                  Canvas& canvas, ParallelFor parallel = kSerialFor);
 
 } // namespace pointillo

@@ -1,6 +1,7 @@
 #include "source/cloud.h"
 
 #include "common/bit_cast.h"
+#include "common/float_ops.h"
 #include "common/hash.h"
 #include "source/grouping.h"
 
@@ -24,10 +25,6 @@ constexpr float kMaxDotsPerCloud = 24000.0f;
 // so the conversion is always defined.
 int32_t to_index(float v) {
     return !(v > 0.0f) ? 0 : (v < 2147483520.0f ? static_cast<int32_t>(v) : 2147483520);
-}
-
-float clamp01(float v) {
-    return !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f);
 }
 
 // Cell size: the spacing, at least 2 pixels, grown for large boxes so the

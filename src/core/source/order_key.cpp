@@ -1,3 +1,4 @@
+#include "common/float_ops.h"
 #include "common/hash.h"
 #include "source/cloud.h"
 #include "source/grouping.h"
@@ -7,11 +8,6 @@
 
 namespace pointillo {
 namespace {
-
-// NaN-safe clamp to [0, 1]: std::clamp would pass a NaN through.
-float clamp01(float v) {
-    return !(v > 0.0f) ? 0.0f : (v < 1.0f ? v : 1.0f);
-}
 
 // Low 32 bits of trunc(pos x 10000), pos being a letter or word position in
 // [0, 1]. Out-of-range positions (never produced by the cloud builder) are

@@ -190,18 +190,18 @@ bool row_matches(PixelDepth depth, const std::byte* src, int64_t count, const So
 
 } // namespace
 
-MaskOrigin mask_origin(int32_t output_width, int32_t output_height, float downsample_x,
-                       float downsample_y, int32_t ref_width, int32_t ref_height, int32_t rect_left,
-                       int32_t rect_top) {
+MaskOrigin mask_origin(const OutputGrid& output, const LayerPart& part) {
     // The ceiling, not rounding: half of a 101-pixel layer is 51 pixels wide.
-    const int64_t sw = trunc_to_int64(std::ceil(downsample_x * static_cast<float>(ref_width)));
-    const int64_t sh = trunc_to_int64(std::ceil(downsample_y * static_cast<float>(ref_height)));
+    const int64_t sw =
+        trunc_to_int64(std::ceil(output.downsample_x * static_cast<float>(part.ref_width)));
+    const int64_t sh =
+        trunc_to_int64(std::ceil(output.downsample_y * static_cast<float>(part.ref_height)));
     // 64-bit with saturated inputs, so absurd sizes cannot overflow; C++
     // division truncates toward zero (-3 / 2 is -1), as the centring wants.
     const int64_t w = std::clamp<int64_t>(sw, -(int64_t{1} << 40), int64_t{1} << 40);
     const int64_t h = std::clamp<int64_t>(sh, -(int64_t{1} << 40), int64_t{1} << 40);
-    return MaskOrigin{saturate_int32((output_width - w) / 2 + rect_left),
-                      saturate_int32((output_height - h) / 2 + rect_top)};
+    return MaskOrigin{saturate_int32((output.width - w) / 2 + part.left),
+                      saturate_int32((output.height - h) / 2 + part.top)};
 }
 
 uint64_t coverage_hash(const uint16_t* coverage, std::size_t count) {

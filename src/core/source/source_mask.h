@@ -30,12 +30,28 @@ struct MaskOrigin {
     friend bool operator==(const MaskOrigin&, const MaskOrigin&) = default;
 };
 
+// The grid masks are sampled into: the output's size and the host's
+// downsample (fractions, 1 at full resolution).
+struct OutputGrid {
+    int32_t width = 0; // output pixels
+    int32_t height = 0;
+    float downsample_x = 1.0f;
+    float downsample_y = 1.0f;
+};
+
+// The part of a layer the host handed over: the layer's full-resolution size
+// and the part's top-left corner in it.
+struct LayerPart {
+    int32_t ref_width = 0; // layer pixels
+    int32_t ref_height = 0;
+    int32_t left = 0;
+    int32_t top = 0;
+};
+
 // The downsampled layer (ref size times the downsample, ceiled in float) is
-// centred in the W x H output with a halving that truncates toward zero, and
-// the checked-out rectangle sits at its own offset inside the layer.
-MaskOrigin mask_origin(int32_t output_width, int32_t output_height, float downsample_x,
-                       float downsample_y, int32_t ref_width, int32_t ref_height, int32_t rect_left,
-                       int32_t rect_top);
+// centred in the output with a halving that truncates toward zero, and the
+// handed-over part sits at its own offset inside the layer.
+MaskOrigin mask_origin(const OutputGrid& output, const LayerPart& part);
 
 // FNV-style hash of the coverage plane, four samples per 64-bit word.
 uint64_t coverage_hash(const uint16_t* coverage, std::size_t count);
