@@ -7,13 +7,20 @@
 #include "frame/frame_plan.h"
 #include "frame/param_table.h"
 #include "frame/settings_read.h"
+#include "memory/buffer_pool.h"
 #include "render/render_frame.h"
+#include "render/set_down.h"
+#include "source/cloud.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace pointillo::test {
@@ -54,7 +61,8 @@ class CoreFrame : public EffectTest {
     }
 
     // The frame rendered by the core alone, in the output's packed layout.
-    std::vector<std::byte> core_frame(const hostsim::FrameCall& frame) {
+    std::vector<std::byte> core_frame(const hostsim::FrameCall& frame,
+                                      ParallelFor parallel = kSerialFor) {
         const auto read = [&](int32_t index, int32_t time) { return reading(index, time); };
         const Settings settings = read_settings(read, frame.time);
 
@@ -102,7 +110,7 @@ class CoreFrame : public EffectTest {
                                pixels->width * bytes_per_pixel(depth), depth});
         };
         Canvas canvas;
-        render_frame(plan, sources, CancelCheck{}, canvas);
+        render_frame(plan, sources, CancelCheck{}, canvas, parallel);
 
         const PixelDepth depth = frame.depth == 8    ? PixelDepth::k8
                                  : frame.depth == 16 ? PixelDepth::k16
@@ -151,6 +159,75 @@ TEST_F(CoreFrame, EqualsTheModulesFrame) {
         EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size()), 0)
             << row.seconds << " s, " << row.depth << " bits, solid " << row.solid;
     }
+}
+
+// Parallel-fors as a host may run them: in reverse, shuffled, or on threads
+// that take the next piece as they come free.
+struct ReversedFor {
+    void operator()(int32_t count, ParallelBody body) const {
+        for (int32_t piece = count - 1; piece >= 0; --piece) {
+            body(piece);
+        }
+    }
+};
+struct ShuffledFor {
+    uint32_t seed = 0;
+    void operator()(int32_t count, ParallelBody body) const {
+        std::vector<int32_t> order(static_cast<size_t>(count));
+        std::iota(order.begin(), order.end(), 0);
+        std::shuffle(order.begin(), order.end(), std::mt19937(seed + static_cast<uint32_t>(count)));
+        for (const int32_t piece : order) {
+            body(piece);
+        }
+    }
+};
+struct ThreadedFor {
+    int32_t threads = 2;
+    void operator()(int32_t count, ParallelBody body) const {
+        std::atomic<int32_t> next{0};
+        std::vector<std::jthread> workers;
+        for (int32_t t = 0; t < threads; ++t) {
+            workers.emplace_back([&] {
+                for (int32_t piece = next++; piece < count; piece = next++) {
+                    body(piece);
+                }
+            });
+        }
+    }
+};
+
+TEST_F(CoreFrame, PiecesInAnyOrderOnAnyThreadsGiveTheSameFrame) {
+    instance.set_value("Enable Additional Particles", 1);
+    instance.set_value("Emission Rate (per second)", 400);
+    instance.set_value("Form Solid Source", 1);
+    const std::pair<double, int32_t> frames[] = {{0.2, 8}, {1.3, 8}, {1.4, 32}, {2.7, 16}};
+    for (const auto& [seconds, depth] : frames) {
+        hostsim::FrameCall request = frame_at(seconds);
+        request.depth = depth;
+        const std::vector<std::byte> want = core_frame(request);
+        const ReversedFor reversed;
+        const ShuffledFor shuffled{7};
+        EXPECT_EQ(core_frame(request, reversed), want) << seconds << " s reversed";
+        EXPECT_EQ(core_frame(request, shuffled), want) << seconds << " s shuffled";
+        for (const int32_t threads : {1, 2, 3, 7, 16}) {
+            const ThreadedFor threaded{threads};
+            EXPECT_EQ(core_frame(request, threaded), want)
+                << seconds << " s, " << threads << " threads";
+        }
+    }
+}
+
+TEST_F(CoreFrame, SetDownEmptiesWhatTheCoreKeeps) {
+    const hostsim::FrameCall request = frame_at(1.3);
+    const std::vector<std::byte> first = core_frame(request);
+    ASSERT_GT(cloud_cache_size(), 0u);
+    ASSERT_GT(buffer_pool_stats().idle_blocks, 0u);
+    set_down_core();
+    EXPECT_EQ(cloud_cache_size(), 0u);
+    EXPECT_EQ(buffer_pool_stats().idle_blocks, 0u);
+    EXPECT_EQ(buffer_pool_stats().idle_bytes, 0u);
+    // The core starts over as in a fresh process.
+    EXPECT_EQ(core_frame(request), first);
 }
 
 } // namespace
