@@ -5,6 +5,8 @@
 #include "host/ae_sdk.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -200,11 +202,22 @@ PF_Err render(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     }
 }
 
+// A test makes one command fail with HOSTSIM_FAKE_FAIL="<command> <code>"
+// (command -1: the registration); the fake then answers with `code`.
+bool told_to_fail(int command, int& code) {
+    const char* told = std::getenv("HOSTSIM_FAKE_FAIL");
+    int which = 0;
+    return told != nullptr && std::sscanf(told, "%d %d", &which, &code) == 2 && which == command;
+}
+
 } // namespace
 
 FAKE_EXPORT A_Err PluginDataEntryFunction2(PF_PluginDataPtr in_ptr, PF_PluginDataCB2 callback,
                                            SPBasicSuite* /*basic*/, const char* /*host_name*/,
                                            const char* /*host_version*/) {
+    if (int code = 0; told_to_fail(-1, code)) {
+        return code;
+    }
     const auto text = [](const char* s) { return reinterpret_cast<const A_u_char*>(s); };
     return callback(in_ptr, text("Fake"), text("Test Fake"), text("Test"), text("EffectMain"),
                     0x65464B54, 13, 28, 8, text(""));
@@ -212,6 +225,10 @@ FAKE_EXPORT A_Err PluginDataEntryFunction2(PF_PluginDataPtr in_ptr, PF_PluginDat
 
 FAKE_EXPORT PF_Err EffectMain(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data,
                               PF_ParamDef* /*params*/[], PF_LayerDef* /*output*/, void* extra) {
+    if (int code = 0; told_to_fail(cmd, code)) {
+        std::strcpy(out_data->return_msg, "fake refused");
+        return code;
+    }
     switch (cmd) {
     case PF_Cmd_PARAMS_SETUP:
         return setup_params(in_data, out_data);
