@@ -1,6 +1,7 @@
 #pragma once
 
 #include "host/ae_sdk.h"
+#include "hostsim/values.h"
 
 #include <cstdint>
 #include <deque>
@@ -11,14 +12,6 @@
 
 namespace hostsim {
 
-// A parameter's value as the host keeps it. Float sliders, popups (the
-// 1-based item), checkboxes (0 or 1), buttons and layers (the layer id, 0 for
-// none) use `number`; colours use `color` (8-bit alpha, red, green, blue).
-struct ParamValue {
-    double number = 0.0;
-    PF_Pixel color{};
-};
-
 // Integer values (popup items, checkboxes, layer ids) as the host stores
 // them; NaN is 0 and anything outside the int range saturates.
 int32_t whole(double number);
@@ -28,12 +21,6 @@ int32_t whole(double number);
 // kind keeps no value in the record (layers, groups).
 ParamValue value_in(const PF_ParamDef& def);
 bool store_value(PF_ParamDef& def, const ParamValue& value);
-
-// A value set at one moment, in seconds.
-struct Keyframe {
-    double seconds = 0.0;
-    ParamValue value;
-};
 
 // One applied effect: the parameter definitions its PF_Cmd_PARAMS_SETUP
 // registered and the value of each parameter over time. Index 0 is the layer

@@ -15,14 +15,6 @@ std::tuple<int32_t, int32_t, uint32_t, int32_t, uint32_t> key_of(int32_t depth, 
 
 } // namespace
 
-int32_t downsampled(int32_t size, PF_RationalScale scale) {
-    if (scale.den == 0 || scale.num <= 0 || size <= 0) {
-        return 0;
-    }
-    const int64_t scaled = static_cast<int64_t>(size) * scale.num;
-    return static_cast<int32_t>((scaled + scale.den - 1) / scale.den);
-}
-
 Layer pattern_layer(int32_t ref_width, int32_t ref_height,
                     std::function<Argb(int32_t x, int32_t y)> argb) {
     Layer layer;

@@ -38,10 +38,6 @@ struct Layer {
     std::function<LayerPixels(const LayerRequest&)> produce;
 };
 
-// The size of a layer at a downsample: ceil(size x num / den), 0 for a
-// denominator of 0.
-int32_t downsampled(int32_t size, PF_RationalScale scale);
-
 // A layer whose pixels come from a function of full-resolution positions:
 // pixel (x, y) at downsample num/den samples (floor(x x den / num),
 // floor(y x den / num)).
