@@ -481,8 +481,14 @@ function download(blob, name) {
     setTimeout(() => URL.revokeObjectURL(a.href), 10000);
 }
 
+// The scene as "Save" writes it: images are saved beside it by name, so a
+// path in the scene becomes its last part.
 function exportScene() {
-    return JSON.stringify(state.scene, null, 2) + '\n';
+    const scene = clone(state.scene);
+    for (const source of scene.sources ?? []) {
+        if (source && typeof source.image === 'string') source.image = source.image.split('/').pop();
+    }
+    return JSON.stringify(scene, null, 2) + '\n';
 }
 
 // The scene file and, beside it by name, each image it uses.
@@ -490,7 +496,9 @@ function save() {
     download(new Blob([exportScene()], {type: 'application/json'}), state.fileName);
     const used = new Set((state.scene.sources ?? []).filter((s) => s && s.image).map((s) => s.image));
     for (const name of used) {
-        if (state.files[name]) download(new Blob([state.files[name]], {type: 'image/png'}), name);
+        const bytes = state.files[name] ?? state.files[name.split('/').pop()];
+        // Beside the scene by name: a path in the scene keeps only its last part's file.
+        if (bytes) download(new Blob([bytes], {type: 'image/png'}), name.split('/').pop());
     }
 }
 
@@ -647,15 +655,18 @@ async function start() {
     const t0 = performance.now();
     state.params = (await call('init')).params;
     const sceneUrl = new URLSearchParams(location.search).get('scene');
+    let failure = null;
     if (sceneUrl) {
         try {
             const {text, files, fileName} = await sceneFromUrl(sceneUrl);
             await applyScene(text, {files, fileName, rebuild: true});
         } catch (e) {
-            showError(e.message, fieldKey(e.field));
+            failure = e;
         }
     }
     if (state.scene === null) await applyScene(clone(NEW_SCENE), {rebuild: true});
+    // The scene asked for is the one the message is about, not the new one.
+    if (failure) showError(failure.message, '');
     frameShown = () => {
         frameShown = null;
         document.body.dataset.ready = String(Math.round(performance.now() - t0));

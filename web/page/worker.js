@@ -60,8 +60,14 @@ function sameBytes(a, b) {
     return true;
 }
 
+// The bytes of image `path`: given under that name, or under its last part
+// ("art/logo.png" as "logo.png").
+function imageBytes(path, files) {
+    return files[path] ?? files[path.split('/').pop()];
+}
+
 async function imageLayer(path, files, file, field) {
-    const bytes = files[path];
+    const bytes = imageBytes(path, files);
     if (!bytes) {
         throw new SceneError(`${file}: ${field}: the image "${path}" was not given with the scene`,
                              field);
@@ -108,7 +114,7 @@ async function load({sceneText, fileName, files}) {
             }
             let key;
             if (source.image !== undefined) {
-                const bytes = files[source.image];
+                const bytes = imageBytes(source.image, files);
                 key = {image: source.image, bytes};
             } else {
                 key = {text: JSON.stringify([source, scene.comp.width, scene.comp.height])};

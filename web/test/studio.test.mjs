@@ -178,6 +178,7 @@ describe('studio', () => {
 
     test('edits through the controls, saved, render as the renderer renders them', async () => {
         await setInput(paramInput('Scatter', ' value'), 90);
+        await setInput(`[data-param="Spacing"] input[type=range]`, 7);
         await page.select(`[data-param="Motion Style"] select`, 'Swirl');
         // The particles' group starts closed, as in the effect's controls.
         const group = await page.$('[data-param="Enable Additional Particles"]');
@@ -193,6 +194,7 @@ describe('studio', () => {
         await setInput(paramInput('Grid Jitter (%)', ' value'), 10);
         const scene = JSON.parse(await exported());
         assert.equal(scene.params.Scatter, 90);
+        assert.equal(scene.params.Spacing, 7);
         assert.equal(scene.params['Motion Style'], 'Swirl');
         assert.equal(scene.params['Enable Additional Particles'], true);
         assert.deepEqual(scene.params['Grid Jitter (%)'], [[0.8, 10]]);
@@ -234,7 +236,49 @@ describe('studio', () => {
         assertSameFrame(await apiFrame(40), before[1], 'reopened frame 40');
     });
 
+    test('"Download frame" writes the frame shown, "Record clip" a WebM clip', async () => {
+        await scrubTo(33);
+        await page.click('#download-frame');
+        const file = path.join(downloads, 'frame_00033.png');
+        await until(() => existsSync(file), 'the downloaded frame');
+        const png = await until(() => decodePng(readFileSync(file)).catch(() => null), 'the whole PNG');
+        assertSameFrame({width: png.width, height: png.height, rgba: Buffer.from(Uint8Array.from(png.samples))},
+                        await apiFrame(33), 'downloaded frame 33');
+        await page.click('#record');
+        const clip = path.join(downloads, 'scene.webm');
+        await until(() => existsSync(clip) && readFileSync(clip).length > 1000, 'the recorded clip', 60000);
+        assert.deepEqual([...readFileSync(clip).subarray(0, 4)], [0x1a, 0x45, 0xdf, 0xa3], 'a WebM file');
+    });
+
+    test('loadScene: a downsample, a background and an image in a folder, as the renderer does them', async () => {
+        const scene = {comp: {width: 250, height: 150, fps: 20, duration: 2},
+                       downsample: 3, background: '#203040',
+                       sources: [{image: 'art/logo.png'}, {image: 'ring16.png'}],
+                       params: {'Motion Style': 'Pop', 'Enable Additional Particles': true,
+                                'Hold (seconds)': 0.1}};
+        await page.evaluate(async (scene, logo, ring) => {
+            await window.pointilloStudio.loadScene(JSON.stringify(scene),
+                {'art/logo.png': new Uint8Array(logo), 'ring16.png': new Uint8Array(ring)});
+        }, scene, [...readFileSync(path.join(sceneDir, 'logo.png'))], [...ring16()]);
+        const dir = mkdtempSync(path.join(work, 'api-'));
+        writeFileSync(path.join(dir, 'scene.json'), await exported());
+        copyFileSync(path.join(sceneDir, 'logo.png'), path.join(dir, 'logo.png'));
+        writeFileSync(path.join(dir, 'ring16.png'), ring16());
+        const frames = [0, 7, 15];
+        const expected = await rendered(path.join(dir, 'scene.json'), frames);
+        for (const n of frames) assertSameFrame(await apiFrame(n), expected[n], `frame(${n})`);
+        assert.equal(expected[0].width, 84);
+    });
+
     test('typing a word draws a text source', async () => {
+        // Back to the saved scene of three image sources.
+        await page.evaluate(async (text, files) => {
+            const bytes = {};
+            for (const [k, v] of Object.entries(files)) bytes[k] = new Uint8Array(v);
+            await window.pointilloStudio.loadScene(text, bytes);
+        }, readFileSync(path.join(downloads, 'scene.json'), 'utf8'),
+        Object.fromEntries(['ring16.png', 'logo.png', 'stripes.png']
+            .map((f) => [f, [...readFileSync(path.join(downloads, f))]])));
         await page.click('#add-text');
         await idle();
         const text = 'textarea[name="sources[3].text"]';
