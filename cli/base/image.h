@@ -18,6 +18,8 @@ struct ArgbImage {
     std::vector<uint8_t> samples8;
     std::vector<uint16_t> samples16;
     std::vector<float> samples32;
+
+    friend bool operator==(const ArgbImage&, const ArgbImage&) = default;
 };
 
 // Straight (not premultiplied) red, green, blue, alpha as an image file holds

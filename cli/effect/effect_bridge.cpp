@@ -131,7 +131,7 @@ EffectParam param_of(const PF_ParamDef& def, int32_t index) {
     return param;
 }
 
-hostsim::ParamValue host_value(const ParamValue& value) {
+hostsim::ParamValue host_value(const TrackValue& value) {
     hostsim::ParamValue out;
     out.number = value.number;
     out.color = PF_Pixel{255, value.color.red, value.color.green, value.color.blue};
@@ -178,94 +178,7 @@ hostsim::LayerPixels layer_pixels_of(const ArgbImage& image) {
     return out;
 }
 
-bool same_keys(const std::vector<Keyframe>& a, const std::vector<Keyframe>& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (a[i].seconds != b[i].seconds || !(a[i].value == b[i].value)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool same_pixels(const ArgbImage& a, const ArgbImage& b) {
-    return a.width == b.width && a.height == b.height && a.depth == b.depth &&
-           a.samples8 == b.samples8 && a.samples16 == b.samples16 && a.samples32 == b.samples32;
-}
-
-// What the instance was set up from. A prepared scene is known by its id; one
-// built by hand (id 0) also by its pixels, which are then kept for the
-// comparison.
-struct BoundScene {
-    PreparedScene scene; // without pixels unless its id is 0
-};
-
-// The sources keep their sizes and depth. Their samples are never copied: a
-// copy at 4K and 32 bits is 132 MB a source, and assigning `{}` to a vector
-// would keep that memory reserved.
-PreparedScene without_pixels(const PreparedScene& scene) {
-    PreparedScene copy;
-    copy.id = scene.id;
-    copy.width = scene.width;
-    copy.height = scene.height;
-    copy.time_scale = scene.time_scale;
-    copy.time_step = scene.time_step;
-    copy.frame_count = scene.frame_count;
-    copy.downsample = scene.downsample;
-    copy.depth = scene.depth;
-    copy.text_count = scene.text_count;
-    copy.params = scene.params;
-    for (size_t k = 0; k < scene.sources.size(); ++k) {
-        if (const std::optional<SourceLayer>& slot = scene.sources[k]) {
-            SourceLayer& kept = copy.sources[k].emplace();
-            kept.width = slot->width;
-            kept.height = slot->height;
-            kept.pixels.width = slot->pixels.width;
-            kept.pixels.height = slot->pixels.height;
-            kept.pixels.depth = slot->pixels.depth;
-        }
-    }
-    return copy;
-}
-
-bool same_scene(const PreparedScene& bound, const PreparedScene& scene) {
-    if (bound.id != scene.id || bound.width != scene.width || bound.height != scene.height ||
-        bound.time_scale != scene.time_scale || bound.time_step != scene.time_step ||
-        bound.frame_count != scene.frame_count || bound.downsample != scene.downsample ||
-        bound.depth != scene.depth || bound.text_count != scene.text_count ||
-        bound.params.size() != scene.params.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < scene.params.size(); ++i) {
-        const ParamTrack& a = bound.params[i];
-        const ParamTrack& b = scene.params[i];
-        if (a.index != b.index || a.kind != b.kind || !same_keys(a.keys, b.keys)) {
-            return false;
-        }
-    }
-    for (size_t k = 0; k < scene.sources.size(); ++k) {
-        const auto& a = bound.sources[k];
-        const auto& b = scene.sources[k];
-        if (a.has_value() != b.has_value()) {
-            return false;
-        }
-        if (!a) {
-            continue;
-        }
-        if (a->width != b->width || a->height != b->height || a->pixels.width != b->pixels.width ||
-            a->pixels.height != b->pixels.height || a->pixels.depth != b->pixels.depth) {
-            return false;
-        }
-        if (scene.id == 0 && !same_pixels(a->pixels, b->pixels)) {
-            return false;
-        }
-    }
-    return true;
-}
-
-hostsim::FrameCall frame_request(const PreparedScene& scene, int32_t current_time) {
+hostsim::FrameCall frame_request(const SceneSetup& scene, int32_t current_time) {
     hostsim::FrameCall request;
     request.time = current_time;
     request.time_step = scene.time_step;
@@ -297,9 +210,9 @@ class Session {
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
-    // Sets the instance up for `scene` unless it already is, and returns a
+    // Sets the instance up for the scene unless it already is, and returns a
     // lock that keeps it so while the caller renders.
-    std::shared_lock<std::shared_mutex> bind(const PreparedScene& scene);
+    std::shared_lock<std::shared_mutex> bind(const SceneSetup& setup, const ScenePixels& pixels);
 
     // Reports (and forgets) a layer request the scene was not prepared for.
     std::optional<std::string> take_layer_misuse();
@@ -311,13 +224,17 @@ class Session {
     std::vector<EffectParam> params;
 
   private:
-    void set_up(const PreparedScene& scene);
+    bool is_bound(const SceneSetup& setup, const ScenePixels& pixels) const;
+    void set_up(const SceneSetup& setup, const ScenePixels& pixels);
     void set_default(int32_t index);
     void set_track(const ParamTrack& track);
     int32_t index_named(const std::string& name) const;
 
     std::shared_mutex scene_mutex_; // shared while frames render, exclusive while setting up
-    std::optional<BoundScene> bound_;
+    // What the instance was set up from; the pixels are kept only for a scene
+    // built by hand (id 0), which is known by them.
+    std::optional<SceneSetup> bound_;
+    std::optional<ScenePixels> bound_pixels_;
     int32_t text_count_index_ = 0;
     std::array<int32_t, kSourceSlotCount> source_index_{};
 
@@ -417,7 +334,7 @@ void Session::set_track(const ParamTrack& track) {
                                track.name + "), which the effect does not have as such");
     }
     if (track.keys.size() == 1) {
-        const ParamValue& value = track.keys.front().value;
+        const TrackValue& value = track.keys.front().value;
         if (track.kind == ParamKind::Color) {
             instance.set_color(track.index, host_value(value).color);
         } else {
@@ -427,14 +344,15 @@ void Session::set_track(const ParamTrack& track) {
     }
     std::vector<hostsim::Keyframe> keys;
     keys.reserve(track.keys.size());
-    for (const Keyframe& key : track.keys) {
+    for (const TrackKey& key : track.keys) {
         keys.push_back(hostsim::Keyframe{key.seconds, host_value(key.value)});
     }
     instance.set_keyframes(track.index, std::move(keys));
 }
 
-void Session::set_up(const PreparedScene& scene) {
+void Session::set_up(const SceneSetup& scene, const ScenePixels& pixels) {
     bound_.reset();
+    bound_pixels_.reset();
     if (scene.downsample < 1) {
         throw std::logic_error("a scene with downsample " + std::to_string(scene.downsample));
     }
@@ -456,7 +374,11 @@ void Session::set_up(const PreparedScene& scene) {
         const std::optional<SourceLayer>& source = scene.sources[k];
         int32_t layer_id = 0;
         if (source) {
-            if (source->pixels.depth != scene.depth) {
+            if (!pixels.layers[k]) {
+                throw std::logic_error("source " + std::to_string(k + 1) + " has no pixels");
+            }
+            const ArgbImage& image = *pixels.layers[k];
+            if (image.depth != scene.depth) {
                 throw std::logic_error("source " + std::to_string(k + 1) +
                                        " was prepared at another depth than the scene's");
             }
@@ -480,7 +402,7 @@ void Session::set_up(const PreparedScene& scene) {
                 throw std::logic_error(message);
             };
             layer_id = host.layers.add(std::move(layer));
-            host.layers.supply(layer_id, downsample, downsample, layer_pixels_of(source->pixels));
+            host.layers.supply(layer_id, downsample, downsample, layer_pixels_of(image));
         }
         instance.set_value(source_index_[k], layer_id);
     }
@@ -499,20 +421,28 @@ void Session::set_up(const PreparedScene& scene) {
         throw EffectError(effect_message(err, ui.out_data.return_msg));
     }
 
-    bound_ = BoundScene{scene.id == 0 ? scene : without_pixels(scene)};
+    bound_ = scene;
+    if (scene.id == 0) {
+        bound_pixels_ = pixels;
+    }
 }
 
-std::shared_lock<std::shared_mutex> Session::bind(const PreparedScene& scene) {
+bool Session::is_bound(const SceneSetup& setup, const ScenePixels& pixels) const {
+    return bound_ == setup && (setup.id != 0 || bound_pixels_ == pixels);
+}
+
+std::shared_lock<std::shared_mutex> Session::bind(const SceneSetup& setup,
+                                                  const ScenePixels& pixels) {
     for (;;) {
         {
             std::shared_lock<std::shared_mutex> lock(scene_mutex_);
-            if (bound_ && same_scene(bound_->scene, scene)) {
+            if (is_bound(setup, pixels)) {
                 return lock;
             }
         }
         const std::unique_lock<std::shared_mutex> lock(scene_mutex_);
-        if (!bound_ || !same_scene(bound_->scene, scene)) {
-            set_up(scene);
+        if (!is_bound(setup, pixels)) {
+            set_up(setup, pixels);
         }
     }
 }
@@ -578,7 +508,7 @@ ArgbImage EffectSession::render_frame(const PreparedScene& scene, int32_t frame,
 void EffectSession::render_at_time(const PreparedScene& scene, int32_t current_time,
                                    const std::atomic<bool>& cancel, FrameImage& image) {
     Session& s = loaded().session;
-    hostsim::FrameCall request = frame_request(scene, current_time);
+    hostsim::FrameCall request = frame_request(scene.setup, current_time);
     request.abort = [&cancel](int64_t) -> PF_Err {
         return cancel.load(std::memory_order_relaxed) ? PF_Interrupt_CANCEL : PF_Err_NONE;
     };
@@ -586,7 +516,7 @@ void EffectSession::render_at_time(const PreparedScene& scene, int32_t current_t
     image.view = ConstPixelView{};
     hostsim::FrameResult result;
     {
-        const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
+        const std::shared_lock<std::shared_mutex> lock = s.bind(scene.setup, scene.pixels);
         result = hostsim::render_frame(s.host, s.module, s.instance, request);
     }
     if (!result.ok()) {
@@ -601,14 +531,14 @@ void EffectSession::render_at_time(const PreparedScene& scene, int32_t current_t
         throw EffectError(effect_message(err, result.return_msg));
     }
     if (!result.output_checked_out ||
-        result.output_format != hostsim::pixel_format_of(depth_bits(scene.depth))) {
+        result.output_format != hostsim::pixel_format_of(depth_bits(scene.setup.depth))) {
         throw EffectError("the effect wrote no output at the render's depth");
     }
     image.view.data = image.bytes.data();
     image.view.width = result.output_width;
     image.view.height = result.output_height;
     image.view.rowbytes = result.output_rowbytes;
-    image.view.depth = scene.depth;
+    image.view.depth = scene.setup.depth;
 }
 
 ArgbImage EffectSession::render_at_time(const PreparedScene& scene, int32_t current_time,
@@ -616,7 +546,7 @@ ArgbImage EffectSession::render_at_time(const PreparedScene& scene, int32_t curr
     FrameImage rendered;
     render_at_time(scene, current_time, cancel, rendered);
     const ConstPixelView& view = rendered.view;
-    ArgbImage image = make_argb_image(view.width, view.height, scene.depth);
+    ArgbImage image = make_argb_image(view.width, view.height, scene.setup.depth);
     const PixelView packed = view_of(image);
     const auto row = static_cast<size_t>(packed.rowbytes);
     std::byte* to = packed.data;
@@ -626,29 +556,21 @@ ArgbImage EffectSession::render_at_time(const PreparedScene& scene, int32_t curr
     return image;
 }
 
-void EffectSession::hand_over_sources(PreparedScene& scene) {
-    if (scene.id == 0) {
-        return; // known by its pixels: they must stay for the comparison
+void EffectSession::hand_over_sources(const SceneSetup& setup, ScenePixels&& pixels) {
+    if (setup.id == 0) {
+        throw std::logic_error("a scene built by hand is known by its pixels and keeps them");
     }
-    {
-        Session& s = loaded().session;
-        const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
-    }
-    for (std::optional<SourceLayer>& slot : scene.sources) {
-        if (slot) {
-            std::vector<uint8_t>().swap(slot->pixels.samples8);
-            std::vector<uint16_t>().swap(slot->pixels.samples16);
-            std::vector<float>().swap(slot->pixels.samples32);
-        }
-    }
+    const ScenePixels taken = std::move(pixels);
+    Session& s = loaded().session;
+    const std::shared_lock<std::shared_mutex> lock = s.bind(setup, taken);
 }
 
 void EffectSession::export_replay(const PreparedScene& scene, std::span<const int32_t> frames,
                                   const std::filesystem::path& dir) {
     Session& s = loaded().session;
     const std::vector<A_long> numbers(frames.begin(), frames.end());
-    const std::shared_lock<std::shared_mutex> lock = s.bind(scene);
-    hostsim::save_replay(dir, s.host, s.instance, frame_request(scene, 0), numbers);
+    const std::shared_lock<std::shared_mutex> lock = s.bind(scene.setup, scene.pixels);
+    hostsim::save_replay(dir, s.host, s.instance, frame_request(scene.setup, 0), numbers);
 }
 
 } // namespace pointillo

@@ -119,12 +119,13 @@ class EffectSession {
     ArgbImage render_at_time(const PreparedScene& scene, int32_t current_time,
                              const std::atomic<bool>& cancel);
 
-    // Sets the effect up for `scene` now and frees the scene's source pixels,
-    // which the host then holds as its layers: one copy of each source for
-    // the whole render instead of two. Afterwards only this session renders
-    // the scene (another would find no pixels to give its host). A scene
-    // built by hand (id 0) is known by its pixels and keeps them.
-    void hand_over_sources(PreparedScene& scene);
+    // Sets the effect up for the scene now and takes its source pixels, which
+    // the host then holds as its layers and which are freed here: one copy of
+    // each source for the whole render instead of two. Afterwards only this
+    // session renders the scene (another would find no pixels to give its
+    // host). std::logic_error for a scene built by hand (id 0), which is
+    // known by its pixels and keeps them.
+    void hand_over_sources(const SceneSetup& setup, ScenePixels&& pixels);
 
     // Writes a replay bundle (hostsim/replay.h) of exactly what the host
     // hands the effect for these frames of the scene: every parameter's

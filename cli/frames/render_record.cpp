@@ -34,7 +34,7 @@ std::string number_text(double value) {
     return std::string(text, result.ptr);
 }
 
-std::string value_text(const ParamTrack& track, const ParamValue& value) {
+std::string value_text(const ParamTrack& track, const TrackValue& value) {
     switch (track.kind) {
     case ParamKind::Checkbox:
         return value.number != 0.0 ? "true" : "false";
@@ -50,7 +50,7 @@ std::string track_text(const ParamTrack& track) {
         return value_text(track, track.keys[0].value);
     }
     std::string text = "[";
-    for (const Keyframe& key : track.keys) {
+    for (const TrackKey& key : track.keys) {
         text += (text.size() > 1 ? ", [" : "[") + number_text(key.seconds) + ", " +
                 value_text(track, key.value) + "]";
     }
@@ -137,34 +137,34 @@ std::vector<FrameRange> parse_frame_list(const std::string& text) {
 RenderRecord make_render_record(const Scene& scene, const PreparedScene& prepared,
                                 const std::optional<Rgb8>& background, const MotionBlur& blur,
                                 const std::string& module_version) {
+    const SceneSetup& setup = prepared.setup;
     RenderRecord record;
     auto& e = record.entries;
     e.emplace_back("renderer", std::string("pointillo ") + POINTILLO_VERSION_TEXT);
     e.emplace_back("module", module_version);
-    e.emplace_back("comp", std::to_string(prepared.width) + " x " +
-                               std::to_string(prepared.height) + ", time scale " +
-                               std::to_string(prepared.time_scale) + ", " +
-                               std::to_string(prepared.frame_count) + " frames");
-    e.emplace_back("depth", std::to_string(prepared.depth == PixelDepth::k8    ? 8
-                                           : prepared.depth == PixelDepth::k16 ? 16
-                                                                               : 32));
-    e.emplace_back("downsample", std::to_string(prepared.downsample));
+    e.emplace_back("comp", std::to_string(setup.width) + " x " + std::to_string(setup.height) +
+                               ", time scale " + std::to_string(setup.time_scale) + ", " +
+                               std::to_string(setup.frame_count) + " frames");
+    e.emplace_back("depth", std::to_string(setup.depth == PixelDepth::k8    ? 8
+                                           : setup.depth == PixelDepth::k16 ? 16
+                                                                            : 32));
+    e.emplace_back("downsample", std::to_string(setup.downsample));
     e.emplace_back("background", background ? format_hex_color(*background) : "none");
     e.emplace_back("motion blur", blur.samples > 0
                                       ? std::to_string(blur.samples) + " samples, " +
                                             number_text(blur.shutter_angle) + " degrees"
                                       : "off");
-    for (const ParamTrack& track : prepared.params) {
+    for (const ParamTrack& track : setup.params) {
         e.emplace_back("params[" + Json(track.name).dump() + "]", track_text(track));
     }
-    for (size_t k = 0; k < prepared.sources.size(); ++k) {
-        const std::optional<SourceLayer>& layer = prepared.sources[k];
-        if (!layer) {
+    for (size_t k = 0; k < setup.sources.size(); ++k) {
+        const std::optional<ArgbImage>& pixels = prepared.pixels.layers[k];
+        if (!pixels) {
             continue;
         }
         const std::string field = source_field(k);
         e.emplace_back(field, k < scene.sources.size() ? source_text(scene.sources[k]) : "layer");
-        e.emplace_back(field + kPixelsSuffix, pixels_hash(layer->pixels));
+        e.emplace_back(field + kPixelsSuffix, pixels_hash(*pixels));
     }
     return record;
 }

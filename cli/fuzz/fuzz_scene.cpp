@@ -37,7 +37,7 @@ void check_scene(const pointillo::Scene& scene) {
         }
         // Evaluate at the first, a middle and the last frame, and before the start.
         for (const int32_t frame : {0, scene.comp.frame_count / 2, scene.comp.frame_count - 1}) {
-            const ParamValue value =
+            const TrackValue value =
                 param_value_at(track, frame_current_time(frame), scene.comp.time_scale);
             check(std::isfinite(value.number));
         }

@@ -65,8 +65,8 @@ AppContext effect_app_context(EffectSession& session) {
                                        const std::atomic<bool>& cancel) {
         return session.render_at_time(scene, current_time, cancel);
     };
-    context.hand_over_sources = [&session](PreparedScene& scene) {
-        session.hand_over_sources(scene);
+    context.hand_over_sources = [&session](const SceneSetup& setup, ScenePixels&& pixels) {
+        session.hand_over_sources(setup, std::move(pixels));
     };
     context.parameters = [&session] { return session.parameters(); };
     context.info = [&session] { return session.info(); };

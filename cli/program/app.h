@@ -27,10 +27,10 @@ struct AppContext {
     TimeRenderer time_renderer; // sub-frames, for motion blur
     std::function<std::vector<EffectParam>()> parameters;
     std::function<EffectInfo()> info;
-    // Called once the scene is checked, before the first frame: the renderer
-    // may take the scene's source pixels into its own keeping (null: it keeps
-    // them where they are).
-    std::function<void(PreparedScene&)> hand_over_sources;
+    // Called once the scene is checked, before the first frame, with the
+    // scene's source pixels moved out of it: the renderer takes them into its
+    // own keeping (null: they stay in the scene).
+    std::function<void(const SceneSetup&, ScenePixels&&)> hand_over_sources;
     std::function<void(const PreparedScene&, std::span<const int32_t>,
                        const std::filesystem::path&)>
         export_replay;

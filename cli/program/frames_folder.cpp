@@ -14,7 +14,7 @@ namespace pointillo {
 void settle_frames_folder(const RenderPlan& plan, bool force_resume,
                           const std::string& module_version, std::ostream& err, bool check_only) {
     const std::filesystem::path& dir = plan.job.out_dir;
-    const PixelDepth depth = plan.prepared.depth;
+    const PixelDepth depth = plan.prepared.setup.depth;
     const FrameRange range = plan.job.frames;
     RenderRecord now = make_render_record(plan.scene, plan.prepared, plan.job.background, plan.blur,
                                           module_version);

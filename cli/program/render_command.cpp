@@ -40,10 +40,10 @@ FrameRenderer frame_renderer(const RenderPlan& plan, const AppContext& context) 
 // The warnings, and the timing unless a replay bundle is all that is asked;
 // returns the number of warnings.
 size_t report_scene(const RenderPlan& plan, const RenderOptions& o, const AppContext& context) {
-    const std::vector<TimingSegment> segments = timing_segments(plan.prepared, plan.params);
+    const std::vector<TimingSegment> segments = timing_segments(plan.prepared.setup, plan.params);
     std::vector<std::string> warnings = plan.warnings;
     for (std::string& w :
-         unreached_source_warnings(plan.prepared, plan.params, segments, plan.scene.file)) {
+         unreached_source_warnings(plan.prepared.setup, plan.params, segments, plan.scene.file)) {
         warnings.push_back(std::move(w));
     }
     for (const std::string& warning : warnings) {
@@ -51,7 +51,8 @@ size_t report_scene(const RenderPlan& plan, const RenderOptions& o, const AppCon
     }
     *context.err << std::flush;
     if (!o.export_replay) {
-        *context.out << "pointillo: timing: " << timing_summary(plan.prepared, segments) << "\n"
+        *context.out << "pointillo: timing: " << timing_summary(plan.prepared.setup, segments)
+                     << "\n"
                      << std::flush;
     }
     return warnings.size();
@@ -67,7 +68,7 @@ void report_check(const RenderPlan& plan, const RenderOptions& o, size_t warning
     }
     const Comp& comp = plan.scene.comp;
     const size_t sources = static_cast<size_t>(
-        std::count_if(plan.prepared.sources.begin(), plan.prepared.sources.end(),
+        std::count_if(plan.prepared.setup.sources.begin(), plan.prepared.setup.sources.end(),
                       [](const auto& slot) { return slot.has_value(); }));
     *context.out << "pointillo: " << plan.scene.file << ": ready: " << comp.width << " x "
                  << comp.height << ", " << format_float(comp.fps) << " fps, " << comp.frame_count
@@ -154,8 +155,8 @@ int encode_frames(const RenderPlan& plan, const std::string& file, std::atomic<b
     video.file = file;
     video.frames_dir = plan.job.out_dir;
     video.frames = plan.job.frames;
-    video.depth = plan.prepared.depth;
-    video.time_scale = plan.prepared.time_scale;
+    video.depth = plan.prepared.setup.depth;
+    video.time_scale = plan.prepared.setup.time_scale;
     video.quality = plan.quality;
     video.crf = plan.crf;
     const ProgressBar bar{context.err, context.terminal_columns};
@@ -184,15 +185,16 @@ int render_folder(RenderPlan& plan, const RenderOptions& o, std::atomic<bool>& c
     settle_frames_folder(plan, o.force_resume, module_version_text(context), *context.err, false);
     // Before the progress bar: a set-up failure then reads on a line of its own.
     if (context.hand_over_sources) {
-        context.hand_over_sources(plan.prepared);
+        context.hand_over_sources(plan.prepared.setup, std::move(plan.prepared.pixels));
     }
 
-    const bool nothing_to_do = job.resume && frames_to_render(job, plan.prepared.depth).empty();
+    const bool nothing_to_do =
+        job.resume && frames_to_render(job, plan.prepared.setup.depth).empty();
     const ProgressBar bar{context.err, context.terminal_columns};
     ProgressFn progress;
     if (context.err_is_terminal && !nothing_to_do) {
         progress = [&bar](int32_t done, int32_t total) { bar.draw(done, total, "frames"); };
-        bar.draw(0, static_cast<int32_t>(frames_to_render(job, plan.prepared.depth).size()),
+        bar.draw(0, static_cast<int32_t>(frames_to_render(job, plan.prepared.setup.depth).size()),
                  "frames");
     }
     RenderSummary summary;
@@ -230,7 +232,7 @@ int run_render(const RenderOptions& o, AppContext& context) {
     std::atomic<bool>& cancel = context.cancel != nullptr ? *context.cancel : own_cancel;
     if (plan.still) {
         if (context.hand_over_sources) {
-            context.hand_over_sources(plan.prepared);
+            context.hand_over_sources(plan.prepared.setup, std::move(plan.prepared.pixels));
         }
         return render_still(plan, cancel, context);
     }

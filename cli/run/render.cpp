@@ -51,7 +51,7 @@ RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
                             const FrameRenderer& renderer, std::atomic<bool>& cancel,
                             const ProgressFn& progress) {
     const auto start = std::chrono::steady_clock::now();
-    const std::vector<int32_t> frames = frames_to_render(job, scene.depth);
+    const std::vector<int32_t> frames = frames_to_render(job, scene.setup.depth);
     RenderSummary summary;
     summary.skipped = job.frames.count() - static_cast<int32_t>(frames.size());
     const int32_t total = static_cast<int32_t>(frames.size());
@@ -86,9 +86,9 @@ RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
                 // meanwhile: it is whole, and a resumed render keeps it.
                 renderer(scene, frame, cancel, image);
                 encode_frame_file(image.view, job.background, bytes);
-                write_file_atomically(job.file ? *job.file
-                                               : job.out_dir / frame_file_name(frame, scene.depth),
-                                      bytes);
+                write_file_atomically(
+                    job.file ? *job.file : job.out_dir / frame_file_name(frame, scene.setup.depth),
+                    bytes);
             } catch (const RenderCancelled&) {
                 return;
             } catch (...) {

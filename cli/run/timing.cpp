@@ -17,7 +17,7 @@ constexpr size_t kMaxSummarySegments = 12;
 
 // The scene's value of one parameter at a host time, or its default.
 struct Values {
-    const PreparedScene& scene;
+    const SceneSetup& scene;
     std::span<const EffectParam> params;
 
     const EffectParam& param(const std::string& name) const {
@@ -54,7 +54,7 @@ struct Values {
     }
 };
 
-std::vector<int32_t> filled_slots(const PreparedScene& scene) {
+std::vector<int32_t> filled_slots(const SceneSetup& scene) {
     std::vector<int32_t> slots;
     for (size_t k = 0; k < scene.sources.size(); ++k) {
         if (scene.sources[k]) {
@@ -64,14 +64,14 @@ std::vector<int32_t> filled_slots(const PreparedScene& scene) {
     return slots;
 }
 
-std::string seconds_text(const PreparedScene& scene, int32_t frame) {
+std::string seconds_text(const SceneSetup& scene, int32_t frame) {
     return format_seconds_short(static_cast<double>(frame_current_time(frame)) /
                                 static_cast<double>(std::max(scene.time_scale, 1)));
 }
 
 } // namespace
 
-std::vector<TimingSegment> timing_segments(const PreparedScene& scene,
+std::vector<TimingSegment> timing_segments(const SceneSetup& scene,
                                            std::span<const EffectParam> params) {
     const Values values{scene, params};
     const std::vector<int32_t> slots = filled_slots(scene);
@@ -110,7 +110,7 @@ std::vector<TimingSegment> timing_segments(const PreparedScene& scene,
 
 // Strings are appended piece by piece here: GCC 12 at -O3 warns falsely
 // (-Wrestrict) about "-" + std::string.
-std::string timing_summary(const PreparedScene& scene, const std::vector<TimingSegment>& segments) {
+std::string timing_summary(const SceneSetup& scene, const std::vector<TimingSegment>& segments) {
     if (segments.empty()) {
         return "no source";
     }
@@ -172,7 +172,7 @@ std::string timing_summary(const PreparedScene& scene, const std::vector<TimingS
     return text;
 }
 
-std::vector<std::string> unreached_source_warnings(const PreparedScene& scene,
+std::vector<std::string> unreached_source_warnings(const SceneSetup& scene,
                                                    std::span<const EffectParam> params,
                                                    const std::vector<TimingSegment>& segments,
                                                    const std::string& file) {

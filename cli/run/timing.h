@@ -30,16 +30,16 @@ struct TimingSegment {
 // "Automatic", "Loop", "Start (seconds)", "Hold (seconds)", "Transition
 // (seconds)" and "Sequence Position" at that frame (keyframes included) and
 // the number of filled source slots.
-std::vector<TimingSegment> timing_segments(const PreparedScene& scene,
+std::vector<TimingSegment> timing_segments(const SceneSetup& scene,
                                            std::span<const EffectParam> params);
 
 // "Source 1 0-0.8 s, into Source 2 0.8-2 s, Source 2 from 2 s; the last
 // transition ends at 2 s".
-std::string timing_summary(const PreparedScene& scene, const std::vector<TimingSegment>& segments);
+std::string timing_summary(const SceneSetup& scene, const std::vector<TimingSegment>& segments);
 
 // One warning for each filled source the comp's frames never show (neither
 // held nor turned into), saying when it would come and what to change.
-std::vector<std::string> unreached_source_warnings(const PreparedScene& scene,
+std::vector<std::string> unreached_source_warnings(const SceneSetup& scene,
                                                    std::span<const EffectParam> params,
                                                    const std::vector<TimingSegment>& segments,
                                                    const std::string& file);

@@ -7,20 +7,20 @@
 
 namespace pointillo {
 
-ParamValue param_value_at(const ParamTrack& track, int32_t current_time, int32_t time_scale) {
+TrackValue param_value_at(const ParamTrack& track, int32_t current_time, int32_t time_scale) {
     if (track.keys.empty()) {
         return {};
     }
     return hostsim::value_at(
-        std::span<const Keyframe>(track.keys), hostsim::seconds_at(current_time, time_scale),
+        std::span<const TrackKey>(track.keys), hostsim::seconds_at(current_time, time_scale),
         track.kind == ParamKind::Slider ? hostsim::Tween::kLinear : hostsim::Tween::kHold);
 }
 
-const ParamTrack* find_track(const PreparedScene& scene, int32_t index) {
+const ParamTrack* find_track(const SceneSetup& setup, int32_t index) {
     const auto it = std::lower_bound(
-        scene.params.begin(), scene.params.end(), index,
+        setup.params.begin(), setup.params.end(), index,
         [](const ParamTrack& track, int32_t wanted) { return track.index < wanted; });
-    return it != scene.params.end() && it->index == index ? &*it : nullptr;
+    return it != setup.params.end() && it->index == index ? &*it : nullptr;
 }
 
 } // namespace pointillo

@@ -77,16 +77,16 @@ PreparedScene prepare_scene(const Scene& scene, std::vector<std::string>* warnin
     };
     static std::atomic<uint64_t> next_id{1};
     PreparedScene out;
-    out.id = next_id.fetch_add(1, std::memory_order_relaxed);
-    out.width = scene.comp.width;
-    out.height = scene.comp.height;
-    out.time_scale = scene.comp.time_scale;
-    out.time_step = kFrameTimeStep;
-    out.frame_count = scene.comp.frame_count;
-    out.downsample = scene.downsample;
-    out.depth = scene.depth;
-    out.text_count = std::max<int32_t>(1, static_cast<int32_t>(scene.sources.size()));
-    out.params = scene.params;
+    out.setup.id = next_id.fetch_add(1, std::memory_order_relaxed);
+    out.setup.width = scene.comp.width;
+    out.setup.height = scene.comp.height;
+    out.setup.time_scale = scene.comp.time_scale;
+    out.setup.time_step = kFrameTimeStep;
+    out.setup.frame_count = scene.comp.frame_count;
+    out.setup.downsample = scene.downsample;
+    out.setup.depth = scene.depth;
+    out.setup.text_count = std::max<int32_t>(1, static_cast<int32_t>(scene.sources.size()));
+    out.setup.params = scene.params;
 
     for (size_t i = 0; i < scene.sources.size(); ++i) {
         const std::string path = scene.file + ": " + source_field(i);
@@ -140,20 +140,18 @@ PreparedScene prepare_scene(const Scene& scene, std::vector<std::string>* warnin
         } else {
             continue;
         }
-        SourceLayer layer;
-        layer.width = straight.width;
-        layer.height = straight.height;
+        out.setup.sources[i] = SourceLayer{straight.width, straight.height};
         ArgbImage premultiplied = premultiply_layer(straight, scene.depth);
         // At full resolution the premultiplied image is the layer: no copy.
-        layer.pixels = scene.downsample == 1 ? std::move(premultiplied)
-                                             : downsample_layer(premultiplied, scene.downsample);
-        out.sources[i] = std::move(layer);
+        out.pixels.layers[i] = scene.downsample == 1
+                                   ? std::move(premultiplied)
+                                   : downsample_layer(premultiplied, scene.downsample);
     }
-    const bool visible = std::any_of(out.sources.begin(), out.sources.end(), [](const auto& slot) {
-        return slot && any_coverage(slot->pixels);
-    });
+    const std::array<std::optional<ArgbImage>, kSourceSlotCount>& layers = out.pixels.layers;
+    const bool visible = std::any_of(layers.begin(), layers.end(),
+                                     [](const auto& slot) { return slot && any_coverage(*slot); });
     if (!visible) {
-        const bool none = std::none_of(out.sources.begin(), out.sources.end(),
+        const bool none = std::none_of(layers.begin(), layers.end(),
                                        [](const auto& slot) { return slot.has_value(); });
         warn(scene.file + ": no source is visible, so every frame is empty: " +
              (none ? std::string("the scene has no sources")

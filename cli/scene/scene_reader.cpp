@@ -488,9 +488,9 @@ bool slider_in_range(double v, const EffectParam& param) {
            json_quoted(param.name) + " takes " + range_text(param) + ", got " + describe(value));
 }
 
-ParamValue read_param_value(const Reader& r, const Json& value, const std::string& path,
+TrackValue read_param_value(const Reader& r, const Json& value, const std::string& path,
                             const EffectParam& param) {
-    ParamValue out;
+    TrackValue out;
     switch (param.kind) {
     case ParamKind::Slider: {
         if (!value.is_number()) {
@@ -562,7 +562,7 @@ ParamTrack read_param(const Reader& r, const Json& value, const std::string& pat
     track.kind = param.kind;
     track.name = param.name;
     if (!value.is_array()) {
-        track.keys.push_back(Keyframe{0.0, read_param_value(r, value, path, param)});
+        track.keys.push_back(TrackKey{0.0, read_param_value(r, value, path, param)});
         return track;
     }
     if (value.empty()) {
@@ -582,7 +582,7 @@ ParamTrack read_param(const Reader& r, const Json& value, const std::string& pat
                                                 " s; keyframe times must increase");
         }
         track.keys.push_back(
-            Keyframe{seconds, read_param_value(r, key[1], index_path(key_path, 1), param)});
+            TrackKey{seconds, read_param_value(r, key[1], index_path(key_path, 1), param)});
     }
     return track;
 }

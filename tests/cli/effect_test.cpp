@@ -105,7 +105,7 @@ TEST(EndToEnd, EverySourceKindReachesTheEffect) {
         const std::pair<int32_t, size_t> holds[] = {{4, 0}, {24, 1}, {44, 3}};
         for (const auto& [frame, slot] : holds) {
             const ArgbImage out = render_frame(prepared, frame);
-            EXPECT_TRUE(same_image(out, prepared.sources[slot]->pixels))
+            EXPECT_TRUE(same_image(out, *prepared.pixels.layers[slot]))
                 << "frame " << frame << " slot " << slot + 1 << " depth "
                 << static_cast<int>(depth);
             EXPECT_GT(covered_pixels(out), 500) << frame;
@@ -226,13 +226,13 @@ TEST(Bridge, ScenesMayFollowOneAnother) {
 
     // A scene built by hand is known by its content: new pixels, new frame.
     PreparedScene by_hand = a;
-    by_hand.id = 0;
+    by_hand.setup.id = 0;
     EXPECT_TRUE(same_image(render_frame(by_hand, 4), render_frame(a, 4)));
-    for (auto& slot : by_hand.sources) {
+    for (auto& slot : by_hand.pixels.layers) {
         if (!slot) {
             continue;
         }
-        std::fill(slot->pixels.samples8.begin(), slot->pixels.samples8.end(), uint8_t{0});
+        std::fill(slot->samples8.begin(), slot->samples8.end(), uint8_t{0});
     }
     EXPECT_EQ(covered_pixels(render_frame(by_hand, 4)), 0);
 }
@@ -247,10 +247,10 @@ TEST(Bridge, HandedOverSourcesLiveOnInTheHostOnly) {
         prepared_from(two_words_scene(R"("Enable Additional Particles": true)"), dir.path);
     const ArgbImage before = render_frame(scene, 14);
     EffectSession session;
-    session.hand_over_sources(scene);
-    for (const auto& slot : scene.sources) {
+    session.hand_over_sources(scene.setup, std::move(scene.pixels));
+    for (const auto& slot : scene.pixels.layers) {
         if (slot) {
-            EXPECT_EQ(slot->pixels.samples8.capacity(), 0u);
+            EXPECT_EQ(slot->samples8.capacity(), 0u);
         }
     }
     const std::atomic<bool> cancel{false};
@@ -424,9 +424,9 @@ TEST(EndToEnd, DownsampledRendersTakeDownsampledLayers) {
         Scene scene = testing_support::scene_from(two_words_scene(), dir.path);
         scene.downsample = n;
         const PreparedScene prepared = prepare_scene(scene);
-        ASSERT_EQ(prepared.sources[0]->pixels.width, png.width);
+        ASSERT_EQ(prepared.pixels.layers[0]->width, png.width);
         // A hold on a solid source shows the layer as delivered.
-        EXPECT_TRUE(same_image(render_frame(prepared, 4), prepared.sources[0]->pixels)) << n;
+        EXPECT_TRUE(same_image(render_frame(prepared, 4), *prepared.pixels.layers[0])) << n;
         EXPECT_EQ(read_bytes(out / "frame_00014.png"),
                   encode_frame_file(render_frame(prepared, 14), std::nullopt))
             << n;
@@ -590,9 +590,9 @@ TEST(Video, OddSizesArePaddedWithTheEdgeNotBlack) {
 TEST(Bridge, AnOutputBeyondTheLimitIsTheEffectsOwnError) {
     // The scene reader refuses such a comp, so the scene is built by hand.
     PreparedScene scene;
-    scene.width = 9000;
-    scene.height = 8000;
-    scene.frame_count = 1;
+    scene.setup.width = 9000;
+    scene.setup.height = 8000;
+    scene.setup.frame_count = 1;
     try {
         render_frame(scene, 0);
         FAIL() << "rendered";

@@ -23,20 +23,21 @@ using testing_support::TempDir;
 
 PreparedScene small_scene(PixelDepth depth) {
     PreparedScene scene;
-    scene.width = 9;
-    scene.height = 5;
-    scene.frame_count = 40;
-    scene.depth = depth;
+    scene.setup.width = 9;
+    scene.setup.height = 5;
+    scene.setup.frame_count = 40;
+    scene.setup.depth = depth;
     return scene;
 }
 
 // A frame whose every sample depends on the frame number.
 ArgbImage patterned_frame(const PreparedScene& scene, int32_t frame) {
-    ArgbImage image = make_argb_image(scene.width, scene.height, scene.depth);
-    const size_t count = static_cast<size_t>(scene.width) * static_cast<size_t>(scene.height) * 4;
+    ArgbImage image = make_argb_image(scene.setup.width, scene.setup.height, scene.setup.depth);
+    const size_t count =
+        static_cast<size_t>(scene.setup.width) * static_cast<size_t>(scene.setup.height) * 4;
     for (size_t i = 0; i < count; ++i) {
         const uint32_t v = static_cast<uint32_t>(frame) * 2654435761u + static_cast<uint32_t>(i);
-        switch (scene.depth) {
+        switch (scene.setup.depth) {
         case PixelDepth::k8:
             image.samples8[i] = static_cast<uint8_t>(v >> 7);
             break;

@@ -115,7 +115,7 @@ ParamTrack slider_track(std::vector<std::pair<double, double>> keys) {
     ParamTrack track;
     track.kind = ParamKind::Slider;
     for (const auto& [seconds, value] : keys) {
-        track.keys.push_back(Keyframe{seconds, ParamValue{value, {}}});
+        track.keys.push_back(TrackKey{seconds, TrackValue{value, {}}});
     }
     return track;
 }
@@ -323,43 +323,50 @@ TEST(PrepareScene, DeliversLayersAtTheDepthAndDownsample) {
         "params": {"Scatter": 10}})");
     const Scene scene = load_scene_file(dir / "scene.json", params());
     const PreparedScene prepared = prepare_scene(scene);
-    EXPECT_EQ(prepared.width, 64);
-    EXPECT_EQ(prepared.height, 32);
-    EXPECT_EQ(prepared.time_scale, 30000);
-    EXPECT_EQ(prepared.time_step, 1000);
-    EXPECT_EQ(prepared.frame_count, 30);
-    EXPECT_EQ(prepared.text_count, 3);
-    EXPECT_EQ(prepared.downsample, 3);
-    ASSERT_EQ(prepared.params.size(), 1u);
-    EXPECT_NE(find_track(prepared, prepared.params[0].index), nullptr);
-    EXPECT_EQ(find_track(prepared, 1), nullptr);
+    const SceneSetup& setup = prepared.setup;
+    const ScenePixels& pixels = prepared.pixels;
+    EXPECT_EQ(setup.width, 64);
+    EXPECT_EQ(setup.height, 32);
+    EXPECT_EQ(setup.time_scale, 30000);
+    EXPECT_EQ(setup.time_step, 1000);
+    EXPECT_EQ(setup.frame_count, 30);
+    EXPECT_EQ(setup.text_count, 3);
+    EXPECT_EQ(setup.downsample, 3);
+    ASSERT_EQ(setup.params.size(), 1u);
+    EXPECT_NE(find_track(setup, setup.params[0].index), nullptr);
+    EXPECT_EQ(find_track(setup, 1), nullptr);
 
-    EXPECT_FALSE(prepared.sources[0].has_value());
-    ASSERT_TRUE(prepared.sources[1].has_value());
-    const SourceLayer& image = *prepared.sources[1];
-    EXPECT_EQ(image.width, 7);
-    EXPECT_EQ(image.height, 5);
-    EXPECT_EQ(image.pixels.width, 3);
-    EXPECT_EQ(image.pixels.height, 2);
-    EXPECT_EQ(image.pixels.depth, PixelDepth::k16);
+    EXPECT_FALSE(setup.sources[0].has_value());
+    EXPECT_FALSE(pixels.layers[0].has_value());
+    ASSERT_TRUE(setup.sources[1].has_value());
+    ASSERT_TRUE(pixels.layers[1].has_value());
+    const SourceLayer& layer = *setup.sources[1];
+    const ArgbImage& image = *pixels.layers[1];
+    EXPECT_EQ(layer.width, 7);
+    EXPECT_EQ(layer.height, 5);
+    EXPECT_EQ(image.width, 3);
+    EXPECT_EQ(image.height, 2);
+    EXPECT_EQ(image.depth, PixelDepth::k16);
     // 128 -> 16448, 200 -> 25700 (25700.39); 25700 x 16448 / 32768 = 12900.2; uniform
     // blocks average to themselves.
-    EXPECT_EQ(image.pixels.samples16[0], 16448);
-    EXPECT_EQ(image.pixels.samples16[1], 12900);
+    EXPECT_EQ(image.samples16[0], 16448);
+    EXPECT_EQ(image.samples16[1], 12900);
 
-    ASSERT_TRUE(prepared.sources[2].has_value());
-    EXPECT_EQ(prepared.sources[2]->width, 64);
-    EXPECT_EQ(prepared.sources[2]->height, 32);
-    EXPECT_EQ(prepared.sources[2]->pixels.width, 22);
-    EXPECT_EQ(prepared.sources[2]->pixels.height, 11);
-    for (size_t i = 3; i < prepared.sources.size(); ++i) {
-        EXPECT_FALSE(prepared.sources[i].has_value()) << "slot " << i + 1;
+    ASSERT_TRUE(setup.sources[2].has_value());
+    ASSERT_TRUE(pixels.layers[2].has_value());
+    EXPECT_EQ(setup.sources[2]->width, 64);
+    EXPECT_EQ(setup.sources[2]->height, 32);
+    EXPECT_EQ(pixels.layers[2]->width, 22);
+    EXPECT_EQ(pixels.layers[2]->height, 11);
+    for (size_t i = 3; i < setup.sources.size(); ++i) {
+        EXPECT_FALSE(setup.sources[i].has_value()) << "slot " << i + 1;
+        EXPECT_FALSE(pixels.layers[i].has_value()) << "slot " << i + 1;
     }
 }
 
 TEST(PrepareScene, TextCountIsAtLeastOne) {
     const Scene scene = parse(R"({"comp": {"width": 4, "height": 4, "fps": 10, "duration": 1}})");
-    EXPECT_EQ(prepare_scene(scene).text_count, 1);
+    EXPECT_EQ(prepare_scene(scene).setup.text_count, 1);
 }
 
 } // namespace

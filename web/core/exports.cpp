@@ -95,14 +95,15 @@ EMSCRIPTEN_KEEPALIVE int studio_stage_layer(int index, int width, int height, in
 EMSCRIPTEN_KEEPALIVE int studio_keep_layer(int from, int to) {
     return guarded([&] {
         if (!g_staged || !g_scene || from < 0 || from >= kSourceSlotCount || to < 0 ||
-            to >= kSourceSlotCount || !g_scene->prepared.sources[static_cast<size_t>(from)]) {
+            to >= kSourceSlotCount || !g_scene->prepared.setup.sources[static_cast<size_t>(from)]) {
             throw std::invalid_argument("no layer to keep");
         }
         // A copy, so that the current scene stays whole if the staged one is
         // never committed.
         g_staged->layers[static_cast<size_t>(to)].reset();
+        const auto k = static_cast<size_t>(from);
         g_staged->kept[static_cast<size_t>(to)] =
-            g_scene->prepared.sources[static_cast<size_t>(from)];
+            KeptLayer{*g_scene->prepared.setup.sources[k], *g_scene->prepared.pixels.layers[k]};
     });
 }
 

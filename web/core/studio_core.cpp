@@ -126,13 +126,13 @@ const char* kind_name(ParamKind kind) {
 // What the emulated host hands the module for parameter `index` at `time`:
 // the scene's track, the registered default, and "Text Count" as the
 // renderer sets it.
-ParamReading reading_at(const PreparedScene& scene, const EffectParam& param, int32_t time) {
+ParamReading reading_at(const SceneSetup& scene, const EffectParam& param, int32_t time) {
     ParamReading r;
     if (param.id == param_id::kTextCount) {
         r.number = scene.text_count;
         return r;
     }
-    ParamValue value;
+    TrackValue value;
     if (const ParamTrack* track = find_track(scene, param.index)) {
         value = param_value_at(*track, time, scene.time_scale);
     } else {
@@ -276,14 +276,15 @@ StudioScene commit_scene(StagedScene staged) {
             image_pixels[i] = static_cast<uint64_t>(staged.layers[i]->width) *
                               static_cast<uint64_t>(staged.layers[i]->height);
         } else if (staged.kept[i]) {
-            image_pixels[i] = static_cast<uint64_t>(staged.kept[i]->width) *
-                              static_cast<uint64_t>(staged.kept[i]->height);
+            image_pixels[i] = static_cast<uint64_t>(staged.kept[i]->layer.width) *
+                              static_cast<uint64_t>(staged.kept[i]->layer.height);
         }
     }
     check_memory(staged.scene, image_pixels);
     StudioScene out;
     const Scene& scene = staged.scene;
-    PreparedScene& prepared = out.prepared;
+    SceneSetup& prepared = out.prepared.setup;
+    ScenePixels& pixels = out.prepared.pixels;
     prepared.width = scene.comp.width;
     prepared.height = scene.comp.height;
     prepared.time_scale = scene.comp.time_scale;
@@ -298,18 +299,16 @@ StudioScene commit_scene(StagedScene staged) {
             continue;
         }
         if (staged.kept[i]) {
-            prepared.sources[i] = std::move(staged.kept[i]);
+            prepared.sources[i] = staged.kept[i]->layer;
+            pixels.layers[i] = std::move(staged.kept[i]->pixels);
             continue;
         }
         const std::optional<StraightImage>& straight = staged.layers[i];
         if (!straight) {
             throw InputError(scene.file + ": " + source_field(i) + ": its layer is missing");
         }
-        SourceLayer layer;
-        layer.width = straight->width;
-        layer.height = straight->height;
-        layer.pixels = premultiply_layer(*straight, PixelDepth::k8);
-        prepared.sources[i] = std::move(layer);
+        prepared.sources[i] = SourceLayer{straight->width, straight->height};
+        pixels.layers[i] = premultiply_layer(*straight, PixelDepth::k8);
     }
     out.scene = std::move(staged.scene);
     for (const std::string& warning :
@@ -321,11 +320,13 @@ StudioScene commit_scene(StagedScene staged) {
 }
 
 std::string timing_line(const StudioScene& scene) {
-    return timing_summary(scene.prepared, timing_segments(scene.prepared, effect_params()));
+    return timing_summary(scene.prepared.setup,
+                          timing_segments(scene.prepared.setup, effect_params()));
 }
 
 void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, StudioFrame& out) {
-    const PreparedScene& prepared = scene.prepared;
+    const SceneSetup& prepared = scene.prepared.setup;
+    const ScenePixels& full_size = scene.prepared.pixels;
     const int32_t downsample = prepared.downsample * std::max(preview, 1);
     if (downsample > 8) {
         throw std::invalid_argument("downsample beyond 8");
@@ -334,13 +335,13 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
         for (size_t k = 0; k < prepared.sources.size(); ++k) {
             scene.downsampled[k].reset();
             if (prepared.sources[k]) {
-                scene.downsampled[k] = downsample_layer(prepared.sources[k]->pixels, downsample);
+                scene.downsampled[k] = downsample_layer(*full_size.layers[k], downsample);
             }
         }
         scene.cached_downsample = downsample;
     }
     const auto layer_at = [&](size_t k) -> const ArgbImage& {
-        return downsample == 1 ? prepared.sources[k]->pixels : *scene.downsampled[k];
+        return downsample == 1 ? *full_size.layers[k] : *scene.downsampled[k];
     };
 
     const std::vector<EffectParam>& params = effect_params();
@@ -367,9 +368,9 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
     // layer it hands over.
     const auto checkout = [&](int32_t position, int32_t) {
         const size_t k = active[static_cast<size_t>(position)];
-        const ArgbImage& pixels = layer_at(k);
+        const ArgbImage& layer = layer_at(k);
         return SourceRef{static_cast<int32_t>(k), prepared.sources[k]->width,
-                         prepared.sources[k]->height, LayerRect{0, 0, pixels.width, pixels.height}};
+                         prepared.sources[k]->height, LayerRect{0, 0, layer.width, layer.height}};
     };
     const Settings settings = read_settings(read, request.time);
     const FramePlan plan = plan_frame(settings, request, PlanHost{read, checkout});

@@ -27,11 +27,17 @@ const std::vector<EffectParam>& effect_params();
 std::string params_json();
 
 // A scene read from JSON, with each source's layer still to come.
+// A source layer of the scene before with its pixels.
+struct KeptLayer {
+    SourceLayer layer;
+    ArgbImage pixels;
+};
+
 struct StagedScene {
     Scene scene;
     std::array<std::optional<StraightImage>, kSourceSlotCount> layers;
     // Layers taken over from the scene before, already premultiplied.
-    std::array<std::optional<SourceLayer>, kSourceSlotCount> kept;
+    std::array<std::optional<KeptLayer>, kSourceSlotCount> kept;
 };
 
 // The scene's fields as the page shows them, as JSON.
