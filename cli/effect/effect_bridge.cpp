@@ -9,6 +9,7 @@
 
 #include "hostsim/command.h"
 #include "hostsim/frame.h"
+#include "hostsim/loaded_effect.h"
 #include "hostsim/module.h"
 #include "hostsim/replay.h"
 
@@ -195,18 +196,10 @@ std::string effect_message(PF_Err err, const std::string& return_msg) {
     return return_msg.empty() ? "effect error " + std::to_string(err) : return_msg;
 }
 
-std::filesystem::path program_folder() {
-    std::error_code ec;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : self.parent_path();
-}
-
 class Session {
   public:
+    // The effect set down and unloaded when the session goes (LoadedEffect).
     explicit Session(const std::string& module_path);
-    // Sets the effect down while the module is still loaded: members go in
-    // reverse order, the instance and host first, the module last.
-    ~Session();
     Session(const Session&) = delete;
     Session& operator=(const Session&) = delete;
 
@@ -217,9 +210,10 @@ class Session {
     // Reports (and forgets) a layer request the scene was not prepared for.
     std::optional<std::string> take_layer_misuse();
 
-    hostsim::Module module;
-    hostsim::Host host;
-    hostsim::Instance instance;
+    hostsim::LoadedEffect effect;
+    hostsim::Module& module = effect.module;
+    hostsim::Host& host = effect.host;
+    hostsim::Instance& instance = effect.instance;
     EffectInfo info;
     std::vector<EffectParam> params;
 
@@ -242,13 +236,28 @@ class Session {
     std::optional<std::string> layer_misuse_;
 };
 
-Session::Session(const std::string& module_path) : module(module_path) {
-    const hostsim::RegistrationResult registration = hostsim::register_module(host, module);
-    if (registration.result != 0 || registration.calls.empty()) {
-        throw std::runtime_error("the effect module " + module_path + " did not register (error " +
-                                 std::to_string(registration.result) + ")");
+// The start as the renderer words its failures: the module's own message
+// when it left one.
+hostsim::LoadedEffect start_effect(const std::string& module_path) {
+    try {
+        return hostsim::LoadedEffect(module_path);
+    } catch (const hostsim::StartError& e) {
+        switch (e.step) {
+        case hostsim::StartStep::kRegister:
+            throw std::runtime_error(e.what());
+        case hostsim::StartStep::kGlobalSetup:
+            throw std::runtime_error("the effect's global setup failed: " +
+                                     effect_message(e.err, e.return_msg));
+        case hostsim::StartStep::kParamsSetup:
+            throw std::runtime_error("the effect's parameter setup failed: " +
+                                     effect_message(e.err, e.return_msg));
+        }
+        throw;
     }
-    const hostsim::Registration& reg = registration.calls.front();
+}
+
+Session::Session(const std::string& module_path) : effect(start_effect(module_path)) {
+    const hostsim::Registration& reg = effect.registration;
     info.name = reg.name;
     info.match_name = reg.match_name;
     info.category = reg.category;
@@ -256,25 +265,10 @@ Session::Session(const std::string& module_path) : module(module_path) {
     info.api_major = reg.api_major;
     info.api_minor = reg.api_minor;
     info.support_url = reg.support_url;
+    info.version = static_cast<uint32_t>(effect.global_setup.my_version);
+    info.out_flags = static_cast<uint32_t>(effect.global_setup.out_flags);
+    info.out_flags2 = static_cast<uint32_t>(effect.global_setup.out_flags2);
 
-    hostsim::CommandIo global;
-    const PF_Err global_err =
-        hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETUP, global);
-    if (global_err != PF_Err_NONE) {
-        throw std::runtime_error("the effect's global setup failed: " +
-                                 effect_message(global_err, global.out_data.return_msg));
-    }
-    info.version = static_cast<uint32_t>(global.out_data.my_version);
-    info.out_flags = static_cast<uint32_t>(global.out_data.out_flags);
-    info.out_flags2 = static_cast<uint32_t>(global.out_data.out_flags2);
-
-    hostsim::CommandIo setup;
-    const PF_Err setup_err =
-        hostsim::send_command(host, module, &instance, PF_Cmd_PARAMS_SETUP, setup);
-    if (setup_err != PF_Err_NONE) {
-        throw std::runtime_error("the effect's parameter setup failed: " +
-                                 effect_message(setup_err, setup.out_data.return_msg));
-    }
     for (int32_t index = 1; index < instance.param_count(); ++index) {
         params.push_back(param_of(instance.definition(index), index));
     }
@@ -283,12 +277,6 @@ Session::Session(const std::string& module_path) : module(module_path) {
         source_index_[static_cast<size_t>(slot - 1)] =
             index_named("Source " + std::to_string(slot));
     }
-}
-
-Session::~Session() {
-    hostsim::CommandIo setdown;
-    // Nothing is left to report a failure to: the session is going away.
-    hostsim::send_command(host, module, nullptr, PF_Cmd_GLOBAL_SETDOWN, setdown);
 }
 
 int32_t Session::index_named(const std::string& name) const {
@@ -453,7 +441,7 @@ std::string effect_module_path() {
     if (const char* path = std::getenv(kModuleVariable); path != nullptr && *path != '\0') {
         return path;
     }
-    return (program_folder() / kModuleFileName).string();
+    return (hostsim::program_folder() / kModuleFileName).string();
 }
 
 struct EffectSession::Loaded {
