@@ -165,6 +165,27 @@ after(async () => {
     rmSync(work, {recursive: true, force: true});
 });
 
+describe('the local server', () => {
+    test('serves the page and the scene folder on 127.0.0.1, nothing outside them', async () => {
+        const {symlinkSync} = await import('node:fs');
+        writeFileSync(path.join(work, 'secret.txt'), 'not to be served');
+        symlinkSync(path.join(work, 'secret.txt'), path.join(sceneDir, 'link.txt'));
+        const origin = new URL(url).origin;
+        assert.match(origin, /^http:\/\/127\.0\.0\.1:\d+$/);
+        const status = async (p) => (await fetch(origin + p)).status;
+        assert.equal(await status('/'), 200);
+        assert.equal(await status('/worker.js'), 200);
+        assert.equal(await status('/scene/scene.json'), 200);
+        assert.equal(await status('/scene/logo.png'), 200);
+        for (const p of ['/../secret.txt', '/scene/../secret.txt', '/scene/%2e%2e/secret.txt',
+                         '/scene/..%2fsecret.txt', '/%2e%2e/%2e%2e/etc/passwd', '/scene/link.txt',
+                         '/scene/', '/scene/%00scene.json', '/no-such-file']) {
+            assert.equal(await status(p), 404, p);
+        }
+        assert.equal((await fetch(origin + '/', {method: 'POST'})).status, 405);
+    });
+});
+
 describe('studio', () => {
     test('the page opens the served scene and shows its first frame', async () => {
         const t0 = Date.now();
