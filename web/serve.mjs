@@ -67,8 +67,12 @@ async function inside(root, relative) {
 
 const server = createServer(async (req, res) => {
     const send = (status, body, type = 'text/plain; charset=utf-8') => {
+        // Cross-origin isolation lets the page share memory with its worker,
+        // which is how a frame being rendered learns that it is no longer wanted.
         res.writeHead(status, {'Content-Type': type, 'Cache-Control': 'no-store',
-                               'X-Content-Type-Options': 'nosniff'});
+                               'X-Content-Type-Options': 'nosniff',
+                               'Cross-Origin-Opener-Policy': 'same-origin',
+                               'Cross-Origin-Embedder-Policy': 'require-corp'});
         res.end(req.method === 'HEAD' ? undefined : body);
     };
     if (req.method !== 'GET' && req.method !== 'HEAD') return send(405, 'only GET\n');

@@ -150,13 +150,36 @@ EMSCRIPTEN_KEEPALIVE const char* studio_warnings() {
     return g_text.c_str();
 }
 
-EMSCRIPTEN_KEEPALIVE int studio_render(int frame, int preview) {
-    return guarded([&] {
+// Whether the page has asked for a newer frame than the one rendering: it
+// writes the number of the frame request it wants into a shared word.
+EM_JS(int, studio_superseded, (), {
+    var word = Module["cancelWord"];
+    return word && Atomics.load(word, 0) != Module["renderGen"] ? 1 : 0;
+});
+
+namespace {
+
+bool g_cancelled = false;
+
+bool superseded(void*) {
+    g_cancelled = g_cancelled || studio_superseded() != 0;
+    return g_cancelled;
+}
+
+} // namespace
+
+// Renders frame `frame`; 0 done, 1 failed (studio_message()), 2 given up for
+// a newer request when `cancellable`.
+EMSCRIPTEN_KEEPALIVE int studio_render(int frame, int preview, int cancellable) {
+    g_cancelled = false;
+    const int status = guarded([&] {
         if (!g_scene) {
             throw std::invalid_argument("no scene");
         }
-        render_studio_frame(*g_scene, frame, preview, g_frame);
+        render_studio_frame(*g_scene, frame, preview, g_frame,
+                            cancellable != 0 ? CancelCheck{superseded, nullptr} : CancelCheck{});
     });
+    return status != 0 && g_cancelled ? 2 : status;
 }
 
 EMSCRIPTEN_KEEPALIVE const uint8_t* studio_frame_rgba() {

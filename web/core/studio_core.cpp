@@ -324,7 +324,8 @@ std::string timing_line(const StudioScene& scene) {
                           timing_segments(scene.prepared.setup, effect_params()));
 }
 
-void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, StudioFrame& out) {
+void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, StudioFrame& out,
+                         const CancelCheck& cancel) {
     const SceneSetup& prepared = scene.prepared.setup;
     const ScenePixels& full_size = scene.prepared.pixels;
     const int32_t downsample = prepared.downsample * std::max(preview, 1);
@@ -377,7 +378,7 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
     const auto lend = [&](const SourceRef& source, PixelsUse use) {
         use(view_of(layer_at(static_cast<size_t>(source.key))));
     };
-    render_frame(plan, lend, CancelCheck{}, scene.canvas);
+    render_frame(plan, lend, cancel, scene.canvas);
 
     out.width = plan.output_width;
     out.height = plan.output_height;
@@ -388,7 +389,7 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
     convert_canvas(scene.canvas,
                    PixelView{reinterpret_cast<std::byte*>(out.rgba.data()), out.width, out.height,
                              static_cast<std::ptrdiff_t>(out.width) * 4, PixelDepth::k8},
-                   CancelCheck{});
+                   cancel);
     const std::optional<Rgb8>& background = scene.scene.background;
     uint8_t* px = out.rgba.data();
     for (size_t p = 0; p < pixels; ++p, px += 4) {

@@ -10,6 +10,7 @@
 #include "cli/scene/prepared_scene.h"
 #include "cli/scene/scene.h"
 #include "cli/scene/scene_reader.h"
+#include "common/cancel.h"
 #include "draw/canvas.h"
 
 #include <array>
@@ -80,6 +81,8 @@ struct StudioFrame {
     int32_t height = 0;
     std::vector<uint8_t> rgba;
 };
-void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, StudioFrame& out);
+// `cancel` is polled as the module's render polls the host's abort check.
+void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, StudioFrame& out,
+                         const CancelCheck& cancel = {});
 
 } // namespace pointillo::studio

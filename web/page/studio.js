@@ -186,12 +186,23 @@ function edit(change) {
 
 let inflight = false;
 let wanted = null;
+// The number of the latest frame request, shared with the worker where the
+// page is cross-origin isolated, so that a frame rendering for an older one
+// stops at its next cancel poll.
+const cancelBuffer = self.crossOriginIsolated ? new SharedArrayBuffer(4) : null;
+const cancelWord = cancelBuffer && new Int32Array(cancelBuffer);
+let frameGen = 0;
+const frameStats = {requested: 0, drawn: 0, cancelled: 0, dropped: 0};
 
 // Asks for the current frame; a request made while another renders replaces
-// any still waiting, and a result that is no longer wanted is dropped.
+// any still waiting, the one rendering gives up, and a result that is no
+// longer wanted is dropped.
 function requestFrame(preview) {
     const maxPreview = Math.floor(8 / (state.info.downsample || 1));
-    wanted = {frame: state.frame, preview: Math.max(1, Math.min(preview, maxPreview))};
+    frameGen++;
+    if (cancelWord) Atomics.store(cancelWord, 0, frameGen);
+    frameStats.requested++;
+    wanted = {frame: state.frame, preview: Math.max(1, Math.min(preview, maxPreview)), gen: frameGen};
     pump();
 }
 
@@ -207,7 +218,12 @@ async function pump() {
         showError(e.message, '');
     }
     inflight = false;
-    if (result && !wanted) {
+    if (result?.cancelled) {
+        frameStats.cancelled++;
+    } else if (result && wanted) {
+        frameStats.dropped++;
+    } else if (result) {
+        frameStats.drawn++;
         draw(result);
         if (state.playing) advancePlay();
         else if (result.preview > 1) requestFrame(1);
@@ -642,6 +658,10 @@ window.pointilloStudio = {
         const r = state.lastFrame;
         return r && {frame: r.frame, preview: r.preview, width: r.width, height: r.height, rgba: r.rgba};
     },
+    // Preview frames asked for, drawn, given up while rendering, dropped on arrival.
+    frameStats() {
+        return {...frameStats, isolated: !!cancelWord};
+    },
     idle() {
         return loadChain.then(() => new Promise((resolve) => {
             const check = () => (!inflight && !wanted ? resolve() : setTimeout(check, 20));
@@ -653,7 +673,7 @@ window.pointilloStudio = {
 async function start() {
     wire();
     const t0 = performance.now();
-    state.params = (await call('init')).params;
+    state.params = (await call('init', {cancelBuffer})).params;
     const sceneUrl = new URLSearchParams(location.search).get('scene');
     let failure = null;
     if (sceneUrl) {

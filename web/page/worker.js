@@ -138,7 +138,7 @@ async function load({sceneText, fileName, files}) {
     const shape = JSON.stringify([scene.comp.width, scene.comp.height, scene.downsample,
                                   keys.map((k) => k && (k.text ?? k.image + ':' + k.bytes?.length))]);
     if (shape !== currentShape) {
-        const status = core._studio_render(0, 1);
+        const status = core._studio_render(0, 1, 0);
         if (status !== 0) {
             const message = lastMessage();
             core._studio_rollback();
@@ -152,9 +152,15 @@ async function load({sceneText, fileName, files}) {
     return {scene, timing: core.UTF8ToString(core._studio_timing()), warnings};
 }
 
-function render({frame, preview}) {
+// A preview frame carries its request number `gen`; it is given up as soon
+// as the page asks for a newer one (with a shared word to read that from).
+function render({frame, preview, gen}) {
     const t0 = performance.now();
-    check(core._studio_render(frame, preview || 1), '');
+    const cancellable = gen !== undefined && core.cancelWord !== undefined;
+    core.renderGen = gen;
+    const status = core._studio_render(frame, preview || 1, cancellable ? 1 : 0);
+    if (status === 2) return {frame, cancelled: true};
+    check(status, '');
     const width = core._studio_frame_width();
     const height = core._studio_frame_height();
     const from = core._studio_frame_rgba();
@@ -175,12 +181,13 @@ async function handle(event) {
         await ready;
         let result;
         if (op === 'init') {
+            if (event.data.cancelBuffer) core.cancelWord = new Int32Array(event.data.cancelBuffer);
             result = {params: JSON.parse(core.UTF8ToString(core._studio_params()))};
         } else if (op === 'load') {
             result = await load(event.data);
         } else if (op === 'render') {
             result = render(event.data);
-            self.postMessage({id, ok: true, ...result}, [result.rgba.buffer]);
+            self.postMessage({id, ok: true, ...result}, result.rgba ? [result.rgba.buffer] : []);
             return;
         } else {
             throw new Error('unknown request ' + op);

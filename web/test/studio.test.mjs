@@ -246,6 +246,34 @@ describe('studio', () => {
         }
     });
 
+    test('scrubbing on drops the frames it passes and shows the last', async () => {
+        const before = await page.evaluate(() => window.pointilloStudio.frameStats());
+        assert.ok(before.isolated, 'the page shares a cancel word with its worker');
+        // Ten scrub steps at once, as a fast drag gives them.
+        await page.$eval('#scrub', (e) => {
+            for (let n = 40; n < 50; n++) {
+                e.value = String(n);
+                e.dispatchEvent(new Event('input', {bubbles: true}));
+            }
+            e.dispatchEvent(new Event('change', {bubbles: true}));
+        });
+        await until(async () => {
+            const f = await page.evaluate(() => window.pointilloStudio.shown());
+            return f.frame === 49 && f.preview === 1;
+        }, 'frame 49');
+        await idle();
+        const after = await page.evaluate(() => window.pointilloStudio.frameStats());
+        const asked = after.requested - before.requested;
+        const drawn = after.drawn - before.drawn;
+        const given_up = after.cancelled - before.cancelled + after.dropped - before.dropped;
+        console.log(`scrub burst: ${asked} requests, ${drawn} drawn, ` +
+                    `${after.cancelled - before.cancelled} given up while rendering, ` +
+                    `${after.dropped - before.dropped} dropped on arrival`);
+        assert.ok(drawn < asked, `${drawn} of ${asked} frames drawn`);
+        assert.ok(given_up >= 1, 'a passed frame was given up or dropped');
+        assertSameFrame(await shownFrame(), await apiFrame(49), 'the frame shown after the burst');
+    });
+
     test('a saved scene opened again gives the same frames', async () => {
         const before = [await apiFrame(14), await apiFrame(40)];
         await page.evaluate(() => window.pointilloStudio.loadScene({comp: {width: 64, height: 64, fps: 10, duration: 1}}));
