@@ -328,6 +328,11 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
                          const CancelCheck& cancel) {
     const SceneSetup& prepared = scene.prepared.setup;
     const ScenePixels& full_size = scene.prepared.pixels;
+    if (frame < 0 || frame >= prepared.frame_count) {
+        throw std::out_of_range("frame " + std::to_string(frame) +
+                                " is not in the scene: it has frames 0 to " +
+                                std::to_string(prepared.frame_count - 1));
+    }
     const int32_t downsample = prepared.downsample * std::max(preview, 1);
     if (downsample > 8) {
         throw std::invalid_argument("downsample beyond 8");

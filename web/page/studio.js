@@ -637,19 +637,24 @@ function wire() {
 }
 
 // The interface the page's tests and other checks drive it through.
+// Every call waits until the page has set itself up.
+let started = null;
 window.pointilloStudio = {
     async loadScene(sceneJson, files = {}) {
+        await started;
         const text = typeof sceneJson === 'string' ? sceneJson : JSON.stringify(sceneJson);
         const copies = {};
         for (const [name, bytes] of Object.entries(files)) copies[name] = new Uint8Array(bytes);
         await applyScene(text, {files: copies, rebuild: true});
     },
     async frame(n) {
+        await started;
         await loadChain;
         const result = await call('render', {frame: n, preview: 1});
         return {width: result.width, height: result.height, rgba: result.rgba};
     },
     async exportScene() {
+        await started;
         await loadChain;
         return exportScene();
     },
@@ -663,7 +668,7 @@ window.pointilloStudio = {
         return {...frameStats, isolated: !!cancelWord};
     },
     idle() {
-        return loadChain.then(() => new Promise((resolve) => {
+        return started.then(() => loadChain).then(() => new Promise((resolve) => {
             const check = () => (!inflight && !wanted ? resolve() : setTimeout(check, 20));
             check();
         }));
@@ -693,4 +698,4 @@ async function start() {
     };
 }
 
-start();
+started = start();

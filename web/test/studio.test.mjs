@@ -84,8 +84,8 @@ async function shownFrame() {
     return {...f, rgba: Buffer.from(f.rgba, 'base64')};
 }
 
-async function apiFrame(n) {
-    const b64 = await page.evaluate(async (n) => {
+async function apiFrame(n, on = page) {
+    const b64 = await on.evaluate(async (n) => {
         const f = await window.pointilloStudio.frame(n);
         let s = '';
         for (let i = 0; i < f.rgba.length; i += 0x8000) {
@@ -240,6 +240,11 @@ describe('studio', () => {
             assertSameFrame(await shownFrame(), expected[n], `shown frame ${n}`);
         }
         for (const n of [14, 33]) assertSameFrame(await apiFrame(n), expected[n], `frame(${n})`);
+        for (const n of [-1, 60]) {
+            const message = await page.evaluate((n) => window.pointilloStudio.frame(n).then(
+                () => 'rendered', (e) => e.message), n);
+            assert.match(message, /^frame -?\d+ is not in the scene: it has frames 0 to 59$/, `frame(${n})`);
+        }
         if (process.env.STUDIO_SCREENSHOT) {
             await scrubTo(14);
             await page.screenshot({path: process.env.STUDIO_SCREENSHOT});
@@ -305,18 +310,23 @@ describe('studio', () => {
                        sources: [{image: 'art/logo.png'}, {image: 'ring16.png'}],
                        params: {'Motion Style': 'Pop', 'Enable Additional Particles': true,
                                 'Hold (seconds)': 0.1}};
-        await page.evaluate(async (scene, logo, ring) => {
+        // A page of its own, called at once: the interface waits for the page to set itself up.
+        const fresh = await browser.newPage();
+        await fresh.goto(new URL('/', url).href);
+        await fresh.evaluate(async (scene, logo, ring) => {
             await window.pointilloStudio.loadScene(JSON.stringify(scene),
                 {'art/logo.png': new Uint8Array(logo), 'ring16.png': new Uint8Array(ring)});
         }, scene, [...readFileSync(path.join(sceneDir, 'logo.png'))], [...ring16()]);
         const dir = mkdtempSync(path.join(work, 'api-'));
-        writeFileSync(path.join(dir, 'scene.json'), await exported());
+        writeFileSync(path.join(dir, 'scene.json'),
+                      await fresh.evaluate(() => window.pointilloStudio.exportScene()));
         copyFileSync(path.join(sceneDir, 'logo.png'), path.join(dir, 'logo.png'));
         writeFileSync(path.join(dir, 'ring16.png'), ring16());
         const frames = [0, 7, 15];
         const expected = await rendered(path.join(dir, 'scene.json'), frames);
-        for (const n of frames) assertSameFrame(await apiFrame(n), expected[n], `frame(${n})`);
+        for (const n of frames) assertSameFrame(await apiFrame(n, fresh), expected[n], `frame(${n})`);
         assert.equal(expected[0].width, 84);
+        await fresh.close();
     });
 
     test('typing a word draws a text source', async () => {
