@@ -15,15 +15,15 @@ packages=(
     frei0r-plugins-dev melt
     # the render farm's test: a one-node Slurm cluster
     slurmctld slurmd slurm-client munge
-    # the packages and their checks
+    # the Debian package and its checks
     dpkg-dev lintian
     # the studio: emscripten (its optimizer needs acorn), and its browser test
     emscripten node-acorn nodejs npm chromium
-    # the Windows module and its run under Wine
-    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
 )
-if [[ "${1:-}" == "--no-windows" ]]; then
-    packages=("${packages[@]:0:${#packages[@]}-3}")
+# The Windows module, its run under Wine and its installer.
+windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis)
+if [[ "${1:-}" != "--no-windows" ]]; then
+    packages+=("${windows_packages[@]}")
 fi
 
 missing=()

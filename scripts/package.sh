@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds and makes the packages users install, into dist/:
+#   windows  Pointillo-<version>-win64-setup.exe, from the Windows build
+#            (CPack's NSIS generator with packaging/NSIS.template.in)
 #   deb      pointillo_<version>-1_amd64.deb, from the release build (CPack's
 #            DEB generator; dependencies found by dpkg-shlibdeps)
 #
-# Usage: scripts/package.sh [deb]...   (all of them by default)
+# Usage: scripts/package.sh [windows|deb]...   (all of them by default)
 # The test command's packages stage (scripts/ci/test-packages.sh) installs
 # and removes each one; run it on the same commit before publishing.
 set -euo pipefail
@@ -11,7 +13,7 @@ cd "$(dirname "$0")/.."
 
 jobs=${JOBS:-$(nproc)}
 kinds=("$@")
-((${#kinds[@]})) || kinds=(deb)
+((${#kinds[@]})) || kinds=(windows deb)
 
 # pack PRESET GENERATOR GLOB: builds the preset and packs what it installs.
 pack() {
@@ -27,9 +29,10 @@ pack() {
 
 for kind in "${kinds[@]}"; do
     case "$kind" in
+    windows) pack windows NSIS 'Pointillo-*-win64-setup.exe' ;;
     deb) pack release DEB 'pointillo_*_amd64.deb' ;;
     *)
-        echo "package: no package kind '$kind' (deb)" >&2
+        echo "package: no package kind '$kind' (windows, deb)" >&2
         exit 2
         ;;
     esac

@@ -24,7 +24,7 @@ stages=(
     "tsan|the concurrency tests under ThreadSanitizer|stage_tsan"
     "fuzz|20 seconds of libFuzzer on the scene reader|stage_fuzz"
     "windows|the Windows module: cross build, checks, tests and frame comparison under Wine|stage_windows"
-    "packages|the Debian package installed with apt, used and removed|stage_packages"
+    "packages|the Windows installer under Wine and the Debian package with apt: installed, used, removed|stage_packages"
 )
 
 stage_deps() { bash scripts/install-deps.sh; }

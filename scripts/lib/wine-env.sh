@@ -1,6 +1,7 @@
 # Sourced by the scripts that run Windows programs under Wine. Defines
 #   wine_start  finds Wine, points it at a throwaway prefix in build/wine-prefix
-#               (made on first use, without a display or questions), and
+#               or $POINTILLO_WINE_PREFIX (made on first use, without a
+#               display or questions), and
 #               starts a wine server that the runs share; sets $WINE. In a
 #               script called by one that started it already, only sets $WINE.
 #   wine_stop   stops that server if this script started it (call it from an
@@ -30,10 +31,11 @@ wine_start() {
         return 1
     fi
     export WINE WINESERVER
-    if [[ "${POINTILLO_WINE_RUNNING:-}" == "$PWD/build/wine-prefix" ]]; then
+    local prefix=${POINTILLO_WINE_PREFIX:-$PWD/build/wine-prefix}
+    if [[ "${POINTILLO_WINE_RUNNING:-}" == "$prefix" ]]; then
         return 0
     fi
-    export WINEPREFIX="$PWD/build/wine-prefix"
+    export WINEPREFIX="$prefix"
     export WINEDEBUG=-all
     # No Mono or Gecko: nothing asks to install them.
     export WINEDLLOVERRIDES="mscoree,mshtml="
