@@ -17,4 +17,4 @@ if [[ ! -d web/test/node_modules/puppeteer-core ]]; then
 fi
 bash scripts/build-studio.sh
 STUDIO_SITE=build/studio/site POINTILLO="$build/pointillo" CHROMIUM=/usr/bin/chromium \
-    node --test --test-reporter=spec web/test/studio.test.mjs
+    node --test --test-reporter=spec web/test/png.test.mjs web/test/studio.test.mjs
