@@ -246,7 +246,7 @@ describe('studio', () => {
             assert.match(message, /^frame -?\d+ is not in the scene: it has frames 0 to 59$/, `frame(${n})`);
         }
         if (process.env.STUDIO_SCREENSHOT) {
-            await scrubTo(14);
+            await scrubTo(18);
             await page.screenshot({path: process.env.STUDIO_SCREENSHOT});
         }
     });
