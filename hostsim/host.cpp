@@ -225,6 +225,7 @@ Host::Host() {
     suites.add(kAEGPEffectSuite, kAEGPEffectSuiteVersion5, effect_suite_table());
     suites.add(kAEGPDynamicStreamSuite, kAEGPDynamicStreamSuiteVersion4,
                dynamic_stream_suite_table());
+    suites.add(kPFIterate8Suite, kPFIterate8SuiteVersion2, iterate_suite_table());
 }
 
 SPBasicSuite* Host::basic_suite() {

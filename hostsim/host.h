@@ -12,6 +12,7 @@
 #include "host/ae_sdk.h"
 #include "hostsim/aegp_objects.h"
 #include "hostsim/call_log.h"
+#include "hostsim/iterate_pool.h"
 #include "hostsim/layers.h"
 #include "hostsim/resource_ledger.h"
 #include "hostsim/suite_registry.h"
@@ -72,7 +73,7 @@ class Host {
   public:
     // A host offering the basic suite, "AEGP Utility Suite" 13, "PF World
     // Suite" 2, "AEGP PF Interface Suite" 1, "AEGP Stream Suite" 11, "AEGP
-    // Effect Suite" 5 and "AEGP Dynamic Stream Suite" 5.
+    // Effect Suite" 5, "AEGP Dynamic Stream Suite" 5 and "PF Iterate8 Suite" 2.
     Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -97,6 +98,7 @@ class Host {
     ResourceLedger ledger; // what the module holds
     WorldRegistry worlds;  // worlds the host made
     AegpObjects aegp;      // plug-in id, effect references, streams
+    IteratePool iterate;   // the threads iterate_generic runs pieces on
 
   private:
     std::atomic<PF_Err> abort_code_{0};

@@ -1,6 +1,7 @@
 // Whole frames (smart pre-render plus smart render through EffectMain) at
 // 1920x1080 and 3840x2160: a hold, a transition, and a transition shedding
-// particles, at 8 and 32 bits. The `share/` benchmarks time the stages of the
+// particles, at 8 and 32 bits; `--threads=1,2` runs each frame at those
+// thread counts of the host's iterate suite. The `share/` benchmarks time the stages of the
 // same 1080p transition on the core functions a frame calls, so the frame time
 // can be split into masks, clouds, dots, particles and conversion.
 //
@@ -23,9 +24,13 @@
 #if defined(__unix__)
 #include <sys/resource.h>
 #endif
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -36,6 +41,10 @@ using pointillo::DotSettings;
 using pointillo::SourceMask;
 
 constexpr A_u_long kTimeScale = 30000; // 30 fps, frames 1000 units apart
+
+// --threads=T[,T...]: the frames at each of these thread counts. Without it
+// every frame runs on one thread, under the names it always had.
+std::vector<int64_t> g_threads;
 
 // Text-like sources: blocks ("letters") with gaps, one word per source,
 // covering the middle of the frame like a title.
@@ -86,13 +95,18 @@ double page_faults() {
 #endif
 }
 
-// args: width, height, depth, kind (0 hold, 1 transition, 2 transition with particles)
+// args: width, height, depth, kind (0 hold, 1 transition, 2 transition with
+// particles), and with --threads the threads the host runs a frame's pieces on
+// (else 1)
 void BM_Frame(benchmark::State& state) {
     const auto width = static_cast<int32_t>(state.range(0));
     const auto height = static_cast<int32_t>(state.range(1));
     const auto depth = static_cast<int32_t>(state.range(2));
     const auto kind = state.range(3);
     Session session(width, height, kind == 2);
+    hostsim::IterateSettings iterate;
+    iterate.threads = g_threads.empty() ? 1 : static_cast<int32_t>(state.range(4));
+    session.effect.host.iterate.set(iterate);
     // Defaults: 0.8 s hold then 1.2 s transition; 1.4 s is mid-transition.
     const double seconds = kind == 0 ? 0.4 : 1.4;
     const hostsim::FrameCall request = frame_request(width, height, seconds, depth);
@@ -130,13 +144,22 @@ void frame_args(benchmark::internal::Benchmark* b) {
     for (const auto& size : {std::pair{1920, 1080}, std::pair{3840, 2160}}) {
         for (int depth : {8, 32}) {
             for (int kind : {0, 1, 2}) {
-                b->Args({size.first, size.second, depth, kind});
+                if (g_threads.empty()) {
+                    b->Args({size.first, size.second, depth, kind});
+                }
+                for (const int64_t threads : g_threads) {
+                    b->Args({size.first, size.second, depth, kind, threads});
+                }
             }
         }
     }
-    b->ArgNames({"w", "h", "bits", "kind"})->Unit(benchmark::kMillisecond)->UseRealTime();
+    if (g_threads.empty()) {
+        b->ArgNames({"w", "h", "bits", "kind"});
+    } else {
+        b->ArgNames({"w", "h", "bits", "kind", "threads"});
+    }
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
 }
-BENCHMARK(BM_Frame)->Apply(frame_args);
 
 // ---- shares of a 1080p transition frame, on the core functions ----
 
@@ -282,6 +305,28 @@ int main(int argc, char** argv) {
         mallopt(M_TRIM_THRESHOLD, 1 << 30);
     }
 #endif
+    // Our flag goes before the library sees the command line.
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg.starts_with("--threads=")) {
+            std::string_view list = arg.substr(10);
+            while (!list.empty()) {
+                const std::size_t comma = std::min(list.find(','), list.size());
+                const int64_t threads = std::atoll(std::string(list.substr(0, comma)).c_str());
+                if (threads < 1) {
+                    std::fprintf(stderr, "bench_frame: --threads takes counts of at least 1\n");
+                    return 2;
+                }
+                g_threads.push_back(threads);
+                list.remove_prefix(std::min(comma + 1, list.size()));
+            }
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    benchmark::RegisterBenchmark("BM_Frame", BM_Frame)->Apply(frame_args);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();

@@ -1,13 +1,15 @@
 // pointillo-replay: renders a replay bundle through the effect module in the
 // emulated host, or compares two folders of frames it rendered.
 //
-//   pointillo-replay [--module FILE] [--jobs N] [--frames A,B,...] BUNDLE_DIR OUT_DIR
-//   pointillo-replay --bench N [--module FILE] [--frames A,B,...] BUNDLE_DIR
+//   pointillo-replay [--module FILE] [--jobs N] [--threads T] [--frames A,B,...] BUNDLE_DIR OUT_DIR
+//   pointillo-replay --bench N [--module FILE] [--threads T] [--frames A,B,...] BUNDLE_DIR
 //   pointillo-replay --compare [--max-diff F] DIR_A DIR_B
 //
 // The module is loaded from FILE, or else from the folder of this program
 // (Pointillo.aex on Windows); --frames renders only those of the bundle's
 // frames. A render writes the frames into OUT_DIR as frame_folder.h says.
+// --threads is how many threads the host's iterate suite runs the pieces of
+// one frame on (default: one per core); --jobs how many frames render at once.
 //
 // --bench renders every frame once to warm up, then N more times, one frame
 // at a time, writes nothing, and ends with the line
@@ -44,8 +46,10 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
-    "usage: pointillo-replay [--module FILE] [--jobs N] [--frames A,B,...] BUNDLE_DIR OUT_DIR\n"
-    "       pointillo-replay --bench N [--module FILE] [--frames A,B,...] BUNDLE_DIR\n"
+    "usage: pointillo-replay [--module FILE] [--jobs N] [--threads T] [--frames A,B,...] "
+    "BUNDLE_DIR OUT_DIR\n"
+    "       pointillo-replay --bench N [--module FILE] [--threads T] [--frames A,B,...] "
+    "BUNDLE_DIR\n"
     "       pointillo-replay --compare [--max-diff F] DIR_A DIR_B\n";
 
 struct UsageError : std::runtime_error {
@@ -55,6 +59,7 @@ struct UsageError : std::runtime_error {
 struct RenderOptions {
     fs::path module;
     int32_t jobs = 0;                          // 0: one per core
+    int32_t threads = 0;                       // a frame's, 0: one per core
     int32_t bench_passes = 0;                  // 0: render, else time this many passes
     std::optional<std::vector<A_long>> frames; // unset: all of the bundle's
     fs::path bundle;
@@ -104,6 +109,12 @@ hostsim::Replay load_frames(const RenderOptions& options) {
     return replay;
 }
 
+hostsim::IterateSettings iterate_settings(const RenderOptions& options) {
+    hostsim::IterateSettings settings;
+    settings.threads = options.threads;
+    return settings;
+}
+
 // What the module kept and how its set-down went; counts the failures.
 int report_end(hostsim::LoadedEffect& effect) {
     const std::vector<std::string> problems = effect.finish();
@@ -117,6 +128,7 @@ int render_bundle(const RenderOptions& options) {
     const auto start = std::chrono::steady_clock::now();
     const hostsim::Replay replay = load_frames(options);
     hostsim::LoadedEffect effect(options.module.string());
+    effect.host.iterate.set(iterate_settings(options));
     hostsim::apply_replay(effect.host, effect.instance, replay);
 
     std::error_code error;
@@ -181,6 +193,7 @@ int bench_bundle(const RenderOptions& options) {
         throw std::runtime_error("the bundle has no frames");
     }
     hostsim::LoadedEffect effect(options.module.string());
+    effect.host.iterate.set(iterate_settings(options));
     hostsim::apply_replay(effect.host, effect.instance, replay);
 
     std::vector<std::byte> output;
@@ -273,6 +286,7 @@ struct CommandLine {
     std::optional<std::string> frames;
     std::optional<std::string> bench;
     std::optional<std::string> jobs;
+    std::optional<std::string> threads;
     bool help = false;
     std::vector<std::string> folders;
 };
@@ -291,6 +305,7 @@ CommandLine parse(int argc, char** argv) {
     app.add_option("--frames", line.frames, "frame numbers, A,B,...")->multi_option_policy(last);
     app.add_option("--bench", line.bench, "time N passes")->multi_option_policy(last);
     app.add_option("--jobs", line.jobs, "frames at once")->multi_option_policy(last);
+    app.add_option("--threads", line.threads, "threads a frame")->multi_option_policy(last);
     app.add_flag("-h,--help", line.help, "this text")->multi_option_policy(last);
     app.add_option("folders", line.folders, "bundle and output, or two frame folders");
     try {
@@ -319,6 +334,9 @@ int run(int argc, char** argv) {
     }
     if (line.jobs) {
         options.jobs = parse_count(*line.jobs, "--jobs");
+    }
+    if (line.threads) {
+        options.threads = parse_count(*line.threads, "--threads");
     }
     const bool bench = options.bench_passes > 0;
     if (line.compare && bench) {

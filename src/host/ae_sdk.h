@@ -238,6 +238,11 @@ enum { PF_MAX_CHAN8 = 255, PF_MAX_CHAN16 = 32768 };
 #define kAEGPEffectSuiteVersion5 5
 #define kAEGPDynamicStreamSuite "AEGP Dynamic Stream Suite"
 #define kAEGPDynamicStreamSuiteVersion4 5
+#define kPFIterate8Suite "PF Iterate8 Suite"
+#define kPFIterate8SuiteVersion2 2
+
+// iterate_generic's count for "once on each of the host's threads".
+enum { PF_Iterations_ONCE_PER_PROCESSOR = -1 };
 
 // ---- Small records ---------------------------------------------------------
 
@@ -689,6 +694,18 @@ typedef struct {
     PF_Err (*PF_GetPixelFormat)(const PF_EffectWorld* worldP, PF_PixelFormat* pixel_formatP);
 } PF_WorldSuite2;
 
+// The host's thread pool for one frame. Only iterate_generic is called; the
+// per-pixel iterators before it are never used here and stay opaque.
+typedef struct {
+    void* iterate;
+    void* iterate_origin;
+    void* iterate_lut;
+    void* iterate_origin_non_clip_src;
+    PF_Err (*iterate_generic)(A_long iterationsL, void* refconPV,
+                              PF_Err (*fn_func)(void* refconPV, A_long thread_indexL, A_long i,
+                                                A_long iterationsL));
+} PF_Iterate8Suite2;
+
 typedef struct {
     A_Err (*AEGP_ReportInfo)(AEGP_PluginID aegp_plugin_id, const A_char* info_stringZ);
     A_Err (*AEGP_ReportInfoUnicode)(AEGP_PluginID aegp_plugin_id, const A_UTF16Char* info_stringP);
@@ -931,6 +948,8 @@ static_assert(sizeof(AEGP_StreamValue2) == 40 && offsetof(AEGP_StreamValue2, val
 
 static_assert(sizeof(SPBasicSuite) == 56);
 static_assert(sizeof(PF_WorldSuite2) == 24);
+static_assert(sizeof(PF_Iterate8Suite2) == 40);
+static_assert(offsetof(PF_Iterate8Suite2, iterate_generic) == 4 * 8);
 static_assert(offsetof(AEGP_UtilitySuite6, AEGP_RegisterWithAEGP) == 9 * 8);
 static_assert(offsetof(AEGP_PFInterfaceSuite1, AEGP_GetNewEffectForEffect) == 1 * 8);
 static_assert(sizeof(AEGP_PFInterfaceSuite1) == 40);

@@ -2,6 +2,7 @@
 
 #include "draw/canvas.h"
 #include "host/host_error.h"
+#include "host/iterate_for.h"
 #include "host/pre_render.h"
 #include "host/scoped_suite.h"
 #include "host/source_pixels.h"
@@ -22,12 +23,15 @@ void smart_render(PF_InData* in_data, PF_SmartRenderExtra* extra) {
     }
     const RenderHost host{*in_data, *extra, *world_suite.get()};
     const CancelCheck cancel{check_abort, in_data};
+    // Pieces never poll abort (the suite lets only the host's thread 0 do so):
+    // the core polls between passes, on this thread.
+    const IterateFor parallel(in_data->pica_basicP);
 
     Canvas canvas;
     const auto sources = [&](const SourceRef& source, PixelsUse use) {
         lend_source_pixels(host, *plan, source, use);
     };
-    render_frame(*plan, sources, cancel, canvas);
+    render_frame(*plan, sources, cancel, canvas, parallel);
 
     // The output is checked out once, after all drawing. No world, or one
     // without pixels, is success without writing.

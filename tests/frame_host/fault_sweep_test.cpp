@@ -1,10 +1,12 @@
 // A frame with two sources in transition and particles: every host call of
-// its pre-render and render fails in turn, and separately every abort poll
+// its pre-render and render (the host's thread pool, iterate_generic, among
+// them) fails in turn, and separately every abort poll
 // says stop. Each run must return the code the call's failure calls for, give
 // everything back, and leave the next frame exactly as a clean one.
 
 #include "effect_fixture.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,9 @@ TEST_F(FaultSweep, EveryHostCallFailsInTurn) {
     }
     ASSERT_EQ(data.source_count, 2);
     ASSERT_EQ(data.emission_steps.size(), 3u);
+    ASSERT_TRUE(std::any_of(clean_log.begin(), clean_log.end(), [](const hostsim::CallRecord& c) {
+        return c.function == "iterate_generic";
+    })) << "the frame's pieces do not go through the host's threads";
 
     int64_t failures = 0;
     for (std::size_t k = 1; k <= clean_log.size(); ++k) {
@@ -88,6 +93,11 @@ TEST_F(FaultSweep, EveryHostCallFailsInTurn) {
         if (call.function == "ReleaseSuite") {
             EXPECT_EQ(err, PF_Err_NONE) << row << ": a failed release is ignored";
             EXPECT_TRUE(hostsim::packed_output(result) == clean_pixels) << row;
+        } else if (call.function == "AcquireSuite" &&
+                   call.detail.find(kPFIterate8Suite) != std::string::npos) {
+            // No host threads: the pieces run on the render thread instead.
+            EXPECT_EQ(err, PF_Err_NONE) << row;
+            EXPECT_TRUE(hostsim::packed_output(result) == clean_pixels) << row;
         } else if (call.function == "AcquireSuite") {
             // The world suite missing in render: the bare code, no message.
             EXPECT_TRUE(result.rendered) << row;
@@ -98,7 +108,7 @@ TEST_F(FaultSweep, EveryHostCallFailsInTurn) {
         } else if (call.function == "checkout_param" || call.function == "checkin_param" ||
                    call.function == "checkout_layer" || call.function == "checkout_layer_pixels" ||
                    call.function == "checkin_layer_pixels" || call.function == "checkout_output" ||
-                   call.function == "PF_GetPixelFormat") {
+                   call.function == "PF_GetPixelFormat" || call.function == "iterate_generic") {
             EXPECT_EQ(err, kInjected) << row;
             EXPECT_EQ(result.return_msg, "") << row;
             EXPECT_EQ(result.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE, 0) << row;

@@ -194,6 +194,8 @@ TEST(ReplayTool, BenchRendersEveryFrameAndWritesNothing) {
     const Row rows[] = {
         {"--bench 2 " + bundle, 0, "(3 frames x 2)"},
         {"--bench 1 --frames 45 " + bundle, 0, "(1 frames x 1)"},
+        {"--bench 2 --threads 3 " + bundle, 0, "(3 frames x 2)"},
+        {"--bench 2 --threads 0 " + bundle, 2, ""},
         {"--bench 0 " + bundle, 2, ""},
         {"--bench 2 --jobs 2 " + bundle, 2, ""},
         {"--bench 2 " + bundle + " " + bundle, 2, ""}, // no output folder
@@ -263,8 +265,8 @@ TEST(ReplayTool, RendersAndComparesFromEveryCommandLine) {
     };
     const Row rows[] = {
         {module + folder("bundle") + " " + folder("all"), 0, "3 of 3 frames (comp 120x60, 8 bits)"},
-        {module + "--jobs 2 --frames 45,30 " + folder("bundle") + " " + folder("some"), 0,
-         "2 of 2 frames"},
+        {module + "--jobs 2 --threads 3 --frames 45,30 " + folder("bundle") + " " + folder("some"),
+         0, "2 of 2 frames"},
         {"--compare " + folder("all") + " " + folder("all"), 0, "3 frame(s): all identical"},
         {"--compare " + folder("all") + " " + folder("some"), 1,
          "frame_00060.raw: only in " + (dir / "all").string()},
