@@ -349,6 +349,28 @@ describe('studio', () => {
         assert.match(await page.$eval('#timing', (e) => e.textContent), /Source 4/);
     });
 
+    test('rows the effect hides stay hidden; keyframes are cleared to the value at the time', async () => {
+        const hidden = (name) => page.$eval(`[data-param="${name}"]`, (e) => e.hidden);
+        assert.equal(await page.$('[data-param="Text Count"]'), null, '"Text Count" is never shown');
+        assert.equal(await hidden('Dot Color'), true, 'hidden while "Match Source Colors" is on');
+        await page.click('[data-param="Match Source Colors"] input[type=checkbox]');
+        await idle();
+        assert.equal(await hidden('Dot Color'), false, 'shown once it is off');
+
+        await scrubTo(10);
+        await page.click('[data-param="Chaos Amount"] button[title^="Keyframe"]');
+        await scrubTo(30);
+        await setInput(paramInput('Chaos Amount', ' value'), 300);
+        let scene = JSON.parse(await exported());
+        assert.deepEqual(scene.params['Chaos Amount'], [[0.4, 60], [1.2, 300]]);
+        await scrubTo(20);
+        await page.click('[data-param="Chaos Amount"] button[title="Clear keyframes"]');
+        await idle();
+        scene = JSON.parse(await exported());
+        // The host's own interpolation at frame 20, halfway: 180 up to the last bit of a double.
+        assert.ok(Math.abs(scene.params['Chaos Amount'] - 180) < 1e-9, `${scene.params['Chaos Amount']}`);
+    });
+
     test('bad input gives its message by its cause and keeps the scene', async () => {
         const kept = await exported();
         const cases = [
