@@ -83,6 +83,34 @@ std::vector<std::string> split_choices(const char* text) {
     }
 }
 
+// A flag constant's bit: the constants are single bits.
+constexpr int32_t bit_of(uint32_t flag) {
+    int32_t bit = 0;
+    while (flag > 1) {
+        flag >>= 1;
+        ++bit;
+    }
+    return bit;
+}
+
+std::vector<FlagName> out_flag_names() {
+    return {{bit_of(PF_OutFlag_WIDE_TIME_INPUT), "WIDE_TIME_INPUT"},
+            {bit_of(PF_OutFlag_NON_PARAM_VARY), "NON_PARAM_VARY"},
+            {bit_of(PF_OutFlag_DISPLAY_ERROR_MESSAGE), "DISPLAY_ERROR_MESSAGE"},
+            {bit_of(PF_OutFlag_FORCE_RERENDER), "FORCE_RERENDER"},
+            {bit_of(PF_OutFlag_DEEP_COLOR_AWARE), "DEEP_COLOR_AWARE"},
+            {bit_of(PF_OutFlag_SEND_UPDATE_PARAMS_UI), "SEND_UPDATE_PARAMS_UI"}};
+}
+
+std::vector<FlagName> out_flag2_names() {
+    return {
+        {bit_of(PF_OutFlag2_PARAM_GROUP_START_COLLAPSED_FLAG), "PARAM_GROUP_START_COLLAPSED_FLAG"},
+        {bit_of(PF_OutFlag2_REVEALS_ZERO_ALPHA), "REVEALS_ZERO_ALPHA"},
+        {bit_of(PF_OutFlag2_SUPPORTS_SMART_RENDER), "SUPPORTS_SMART_RENDER"},
+        {bit_of(PF_OutFlag2_FLOAT_COLOR_AWARE), "FLOAT_COLOR_AWARE"},
+        {bit_of(PF_OutFlag2_SUPPORTS_THREADED_RENDERING), "SUPPORTS_THREADED_RENDERING"}};
+}
+
 // One registered parameter as the renderer lists it.
 EffectParam param_of(const PF_ParamDef& def, int32_t index) {
     const std::optional<ParamKind> kind = kind_of(def.param_type);
@@ -97,7 +125,7 @@ EffectParam param_of(const PF_ParamDef& def, int32_t index) {
     param.name = std::string(def.name, strnlen(def.name, sizeof def.name));
     param.kind = *kind;
     param.flags = static_cast<uint32_t>(def.flags);
-    param.ui_flags = static_cast<uint32_t>(def.ui_flags);
+    param.hidden = (def.ui_flags & PF_PUI_INVISIBLE) != 0;
     switch (*kind) {
     case ParamKind::Slider:
         param.valid_min = static_cast<double>(def.u.fs_d.valid_min);
@@ -268,6 +296,8 @@ Session::Session(const std::string& module_path) : effect(start_effect(module_pa
     info.version = static_cast<uint32_t>(effect.global_setup.my_version);
     info.out_flags = static_cast<uint32_t>(effect.global_setup.out_flags);
     info.out_flags2 = static_cast<uint32_t>(effect.global_setup.out_flags2);
+    info.out_flag_names = out_flag_names();
+    info.out_flag2_names = out_flag2_names();
 
     for (int32_t index = 1; index < instance.param_count(); ++index) {
         params.push_back(param_of(instance.definition(index), index));

@@ -46,7 +46,13 @@ struct EffectParam {
     std::vector<std::string> choices; // popup items; a button's label as its only entry
     Rgb8 default_color;               // colours
     uint32_t flags = 0;               // the registration's flags word
-    uint32_t ui_flags = 0;            // and its UI flags (0x200: not shown in the controls)
+    bool hidden = false;              // not shown in the controls (its UI flags say so)
+};
+
+// A flag of the registration the renderer names, by its bit.
+struct FlagName {
+    int32_t bit = 0;
+    std::string name;
 };
 
 // The module's registration.
@@ -61,6 +67,10 @@ struct EffectInfo {
     uint32_t out_flags = 0;
     uint32_t out_flags2 = 0;
     std::string support_url;
+    // The names of the flags above that the renderer knows (without the
+    // interface's prefix), in bit order.
+    std::vector<FlagName> out_flag_names;
+    std::vector<FlagName> out_flag2_names;
 };
 
 // A failure reported by the effect; what() is the effect's own message.

@@ -69,7 +69,6 @@ double float_value(double value) {
 // are the ones the controls do not offer as values: the slot count, the
 // buttons, the slots and the ends of groups.
 const char* hidden_reason(const EffectParam& p) {
-    constexpr uint32_t kInvisible = 0x200;
     switch (p.kind) {
     case ParamKind::Layer:
         return "a source slot, filled from the scene's \"sources\"";
@@ -78,8 +77,7 @@ const char* hidden_reason(const EffectParam& p) {
     case ParamKind::GroupEnd:
         return "the end of a group";
     default:
-        return (p.ui_flags & kInvisible) != 0 ? "set by the renderer from the number of sources"
-                                              : nullptr;
+        return p.hidden ? "set by the renderer from the number of sources" : nullptr;
     }
 }
 
@@ -89,16 +87,16 @@ std::string hex_word(uint32_t value) {
     return text;
 }
 
-std::string flag_names(uint32_t flags, const std::vector<std::pair<int, const char*>>& known) {
+std::string flag_names(uint32_t flags, const std::vector<FlagName>& known) {
     std::string text;
-    for (int bit = 0; bit < 32; ++bit) {
+    for (int32_t bit = 0; bit < 32; ++bit) {
         if ((flags >> bit & 1u) == 0) {
             continue;
         }
         std::string name = "bit " + std::to_string(bit);
-        for (const auto& [b, n] : known) {
-            if (b == bit) {
-                name = n;
+        for (const FlagName& flag : known) {
+            if (flag.bit == bit) {
+                name = flag.name;
             }
         }
         text += (text.empty() ? "" : ", ") + name;
@@ -109,7 +107,6 @@ std::string flag_names(uint32_t flags, const std::vector<std::pair<int, const ch
 } // namespace
 
 void print_params(std::ostream& out, const std::vector<EffectParam>& params) {
-    constexpr uint32_t kInvisible = 0x200;
     out << std::left << std::setw(6) << "Index" << std::setw(5) << "Id" << std::setw(31) << "Name"
         << std::setw(10) << "Type" << std::setw(18) << "Valid range" << std::setw(18)
         << "Slider range"
@@ -128,7 +125,7 @@ void print_params(std::ostream& out, const std::vector<EffectParam>& params) {
         row << std::left << std::setw(6) << p.index << std::setw(5) << p.id << std::setw(31) << name
             << std::setw(10) << kind_name(p.kind) << std::setw(18) << valid << std::setw(18)
             << slider << default_text(p);
-        if ((p.ui_flags & kInvisible) != 0) {
+        if (p.hidden) {
             row << "  (hidden; set by the renderer)";
         }
         std::string line = row.str();
@@ -187,15 +184,6 @@ void print_params_json(std::ostream& out, const std::vector<EffectParam>& params
 }
 
 void print_info(std::ostream& out, const EffectInfo& info) {
-    const std::vector<std::pair<int, const char*>> flags = {
-        {1, "WIDE_TIME_INPUT"}, {2, "NON_PARAM_VARY"},    {8, "DISPLAY_ERROR_MESSAGE"},
-        {22, "FORCE_RERENDER"}, {25, "DEEP_COLOR_AWARE"}, {26, "SEND_UPDATE_PARAMS_UI"}};
-    const std::vector<std::pair<int, const char*>> flags2 = {
-        {3, "PARAM_GROUP_START_COLLAPSED_FLAG"},
-        {7, "REVEALS_ZERO_ALPHA"},
-        {10, "SUPPORTS_SMART_RENDER"},
-        {12, "FLOAT_COLOR_AWARE"},
-        {27, "SUPPORTS_THREADED_RENDERING"}};
     out << "Name          " << info.name << "\n"
         << "Match name    " << info.match_name << "\n"
         << "Category      " << info.category << "\n"
@@ -203,10 +191,10 @@ void print_info(std::ostream& out, const EffectInfo& info) {
         << "API version   " << info.api_major << "." << info.api_minor << "\n"
         << "Version       " << describe_version(info.version) << " (" << hex_word(info.version)
         << ")\n"
-        << "Out flags     " << hex_word(info.out_flags) << "  " << flag_names(info.out_flags, flags)
-        << "\n"
+        << "Out flags     " << hex_word(info.out_flags) << "  "
+        << flag_names(info.out_flags, info.out_flag_names) << "\n"
         << "Out flags 2   " << hex_word(info.out_flags2) << "  "
-        << flag_names(info.out_flags2, flags2) << "\n";
+        << flag_names(info.out_flags2, info.out_flag2_names) << "\n";
     if (!info.support_url.empty()) {
         out << "Support       " << info.support_url << "\n";
     }

@@ -441,10 +441,9 @@ struct Reader {
 // ---- Parameters --------------------------------------------------------------
 
 bool settable(const EffectParam& param) {
-    constexpr uint32_t kInvisible = 0x200;
     const bool value_kind = param.kind == ParamKind::Slider || param.kind == ParamKind::Popup ||
                             param.kind == ParamKind::Checkbox || param.kind == ParamKind::Color;
-    return value_kind && (param.ui_flags & kInvisible) == 0;
+    return value_kind && !param.hidden;
 }
 
 std::string range_text(const EffectParam& param) {

@@ -17,7 +17,6 @@
 namespace pointillo::studio {
 namespace {
 
-constexpr uint32_t kInvisible = 0x200;     // the registration's "not shown" UI flag
 constexpr uint32_t kStartCollapsed = 0x20; // the registration's "group starts closed" flag
 
 ParamKind kind_of(ParamType type) {
@@ -66,7 +65,7 @@ EffectParam param_of(const ParamSpec& spec) {
     p.id = spec.id;
     p.name = spec.type == ParamType::kLayer ? "Source " + std::to_string(spec.slot) : spec.name;
     p.kind = kind_of(spec.type);
-    p.ui_flags = spec.invisible ? kInvisible : 0;
+    p.hidden = spec.invisible;
     p.flags = spec.start_collapsed ? kStartCollapsed : 0;
     switch (spec.type) {
     case ParamType::kSlider:
@@ -199,7 +198,7 @@ std::string params_json() {
         row["default"] = p.default_value;
         row["choices"] = p.choices;
         row["default_color"] = format_hex_color(p.default_color);
-        row["hidden"] = (p.ui_flags & kInvisible) != 0;
+        row["hidden"] = p.hidden;
         row["collapsed"] = (p.flags & kStartCollapsed) != 0;
         rows.push_back(std::move(row));
     }

@@ -1,0 +1,2 @@
+// Compiled as a renderer file: must succeed.
+#include "cli/scene/prepared_scene.h"
