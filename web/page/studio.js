@@ -629,6 +629,16 @@ function wire() {
     const scrub = $('scrub');
     scrub.addEventListener('input', () => goTo(Number(scrub.value), SCRUB_PREVIEW));
     scrub.addEventListener('change', () => goTo(Number(scrub.value), 1));
+    // Space plays and pauses, the arrow keys step, unless a field has the keys.
+    document.addEventListener('keydown', (e) => {
+        const typing = e.target.closest?.('input:not([type=range]):not([type=checkbox]), textarea, select');
+        if (typing || e.altKey || e.ctrlKey || e.metaKey) return;
+        if (e.key === ' ') setPlaying(!state.playing);
+        else if (e.key === 'ArrowLeft') goTo(state.frame - 1, 1);
+        else if (e.key === 'ArrowRight') goTo(state.frame + 1, 1);
+        else return;
+        e.preventDefault();
+    });
     document.addEventListener('dragover', (e) => e.preventDefault());
     document.addEventListener('drop', (e) => {
         e.preventDefault();

@@ -69,8 +69,8 @@ function imageBytes(path, files) {
 async function imageLayer(path, files, file, field) {
     const bytes = imageBytes(path, files);
     if (!bytes) {
-        throw new SceneError(`${file}: ${field}: the image "${path}" was not given with the scene`,
-                             field);
+        throw new SceneError(`${file}: ${field}: the image "${path}" was not given with the ` +
+                             'scene; open it together with the scene file', field);
     }
     const cached = imageCache.get(path);
     if (cached && sameBytes(cached.bytes, bytes)) return cached.image;

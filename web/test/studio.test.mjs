@@ -277,6 +277,10 @@ describe('studio', () => {
         assert.ok(drawn < asked, `${drawn} of ${asked} frames drawn`);
         assert.ok(given_up >= 1, 'a passed frame was given up or dropped');
         assertSameFrame(await shownFrame(), await apiFrame(49), 'the frame shown after the burst');
+        await page.click('#step-forward');
+        await page.keyboard.press('ArrowRight');
+        await until(async () => (await page.evaluate(() => window.pointilloStudio.shown())).frame === 51,
+                    'two steps forward, by the button and by the key');
     });
 
     test('a saved scene opened again gives the same frames', async () => {
