@@ -18,12 +18,18 @@ packages=(
     # the Debian package and its checks
     dpkg-dev lintian
     # the studio: emscripten (its optimizer needs acorn), and its browser test
-    emscripten node-acorn nodejs npm chromium
+    emscripten node-acorn nodejs chromium
 )
 # The Windows module, its run under Wine and its installer.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis)
 if [[ "${1:-}" != "--no-windows" ]]; then
     packages+=("${windows_packages[@]}")
+fi
+
+# Debian's npm, unless an npm came with another build of nodejs (which
+# conflicts with Debian's npm package).
+if ! command -v npm >/dev/null; then
+    packages+=(npm)
 fi
 
 missing=()
