@@ -6,6 +6,8 @@
 #include <ImfIO.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
+#include <ImfStdIO.h>
+#include <ImfVersion.h>
 #include <algorithm>
 #include <cstring>
 #include <stdexcept>
@@ -123,6 +125,26 @@ ArgbImage decode_exr(std::span<const uint8_t> bytes) {
         throw;
     } catch (const std::exception& e) {
         throw std::runtime_error(e.what());
+    }
+}
+
+bool exr_file_is_whole(const std::filesystem::path& path, uint64_t size) {
+    try {
+        Imf::StdIFStream stream(path.c_str());
+        Imf::InputFile file(stream);
+        const int version = file.version();
+        if (Imf::isTiled(version) || Imf::isMultiPart(version) || Imf::isNonImage(version) ||
+            file.header().lineOrder() != Imf::INCREASING_Y || !file.isComplete()) {
+            return false;
+        }
+        // Chunks follow one another down the image, so the bottom one ends
+        // the file; reading it leaves the stream at its end.
+        const char* data = nullptr;
+        int data_size = 0;
+        file.rawPixelData(file.header().dataWindow().max.y, data, data_size);
+        return stream.tellg() == size;
+    } catch (...) {
+        return false; // cut, or not OpenEXR at all
     }
 }
 

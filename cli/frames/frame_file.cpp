@@ -27,14 +27,6 @@ uint32_t big_endian_32(const uint8_t* b) {
     return uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3];
 }
 
-uint64_t little_endian(const uint8_t* b, size_t count) {
-    uint64_t value = 0;
-    for (size_t i = count; i-- > 0;) {
-        value = value << 8 | b[i];
-    }
-    return value;
-}
-
 bool png_is_whole(std::ifstream& in, uint64_t size) {
     static constexpr uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     uint8_t signature[8];
@@ -64,121 +56,6 @@ bool png_is_whole(std::ifstream& in, uint64_t size) {
     }
 }
 
-// Scan lines a chunk holds for each OpenEXR compression method.
-std::optional<uint64_t> exr_lines_per_chunk(uint8_t compression) {
-    switch (compression) {
-    case 0: // none
-    case 1: // RLE
-    case 2: // ZIPS
-        return 1;
-    case 3: // ZIP
-    case 5: // PXR24
-        return 16;
-    case 4: // PIZ
-    case 6: // B44
-    case 7: // B44A
-    case 8: // DWAA
-        return 32;
-    case 9: // DWAB
-        return 256;
-    default:
-        return std::nullopt;
-    }
-}
-
-// A single-part scan-line file, as frames are written.
-bool exr_is_whole(std::ifstream& in, uint64_t size) {
-    uint8_t magic[8];
-    // Magic number, then version 2 without tiles, deep data or parts (long
-    // names are allowed).
-    if (!read_at(in, 0, magic, 8) || little_endian(magic, 4) != 20000630u || magic[4] != 2 ||
-        (magic[5] & 0x1A) != 0) {
-        return false;
-    }
-    uint64_t at = 8;
-    std::optional<int64_t> height;
-    std::optional<uint64_t> lines_per_chunk;
-    // Attributes: name, type name (both NUL-terminated), size, value; an
-    // empty name ends the header.
-    const auto read_name = [&](std::string& name) {
-        name.clear();
-        for (char c = 0;;) {
-            if (at >= size || !read_at(in, at++, &c, 1)) {
-                return false;
-            }
-            if (c == '\0') {
-                return true;
-            }
-            if (name.size() > 255) {
-                return false;
-            }
-            name += c;
-        }
-    };
-    for (;;) {
-        std::string name;
-        std::string type;
-        if (!read_name(name)) {
-            return false;
-        }
-        if (name.empty()) {
-            break;
-        }
-        uint8_t length_bytes[4];
-        if (!read_name(type) || !read_at(in, at, length_bytes, 4)) {
-            return false;
-        }
-        const uint64_t length = little_endian(length_bytes, 4);
-        at += 4;
-        if (length > size || at + length > size) {
-            return false;
-        }
-        if (name == "dataWindow" && type == "box2i" && length == 16) {
-            uint8_t box[16];
-            if (!read_at(in, at, box, 16)) {
-                return false;
-            }
-            const auto y_min = static_cast<int32_t>(little_endian(box + 4, 4));
-            const auto y_max = static_cast<int32_t>(little_endian(box + 12, 4));
-            height = int64_t{y_max} - y_min + 1;
-        } else if (name == "compression" && type == "compression" && length == 1) {
-            uint8_t compression = 0;
-            if (!read_at(in, at, &compression, 1)) {
-                return false;
-            }
-            lines_per_chunk = exr_lines_per_chunk(compression);
-        }
-        at += length;
-    }
-    if (!height || *height < 1 || !lines_per_chunk) {
-        return false;
-    }
-    const uint64_t chunks =
-        (static_cast<uint64_t>(*height) + *lines_per_chunk - 1) / *lines_per_chunk;
-    const uint64_t table_end = at + chunks * 8;
-    if (table_end > size) {
-        return false;
-    }
-    uint64_t last = 0;
-    for (uint64_t i = 0; i < chunks; ++i) {
-        uint8_t entry[8];
-        if (!read_at(in, at + i * 8, entry, 8)) {
-            return false;
-        }
-        const uint64_t offset = little_endian(entry, 8);
-        if (offset < table_end || offset > size - 8) {
-            return false;
-        }
-        last = std::max(last, offset);
-    }
-    // The last chunk: its first scan line, its data size, its data.
-    uint8_t head[8];
-    if (!read_at(in, last, head, 8)) {
-        return false;
-    }
-    return last + 8 + little_endian(head + 4, 4) == size;
-}
-
 } // namespace
 
 bool frame_file_is_whole(const std::filesystem::path& path, PixelDepth depth) {
@@ -187,11 +64,11 @@ bool frame_file_is_whole(const std::filesystem::path& path, PixelDepth depth) {
     if (ec || size == 0 || !std::filesystem::is_regular_file(path, ec)) {
         return false;
     }
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        return false;
+    if (depth == PixelDepth::k32) {
+        return exr_file_is_whole(path, size);
     }
-    return depth == PixelDepth::k32 ? exr_is_whole(in, size) : png_is_whole(in, size);
+    std::ifstream in(path, std::ios::binary);
+    return in && png_is_whole(in, size);
 }
 
 std::string frame_file_name(int32_t frame, PixelDepth depth) {
