@@ -202,6 +202,11 @@ int render_folder(RenderPlan& plan, const RenderOptions& o, std::atomic<bool>& c
         summary =
             render_frames(plan.prepared, job, frame_renderer(plan, context), cancel, progress);
     });
+    if (summary.threads_refused > 0) {
+        *context.err << "pointillo: note: the system would not start " << summary.threads_refused
+                     << (summary.threads_refused == 1 ? " render thread" : " render threads")
+                     << "; the frames were rendered on the others\n";
+    }
     if (summary.cancelled) {
         *context.err << "pointillo: interrupted after " << summary.rendered << " of "
                      << job.frames.count() - summary.skipped

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace pointillo {
@@ -103,19 +104,22 @@ RenderSummary render_frames(const PreparedScene& scene, const RenderJob& job,
         }
     };
 
+    // The calling thread is one of the workers. A thread the system refuses
+    // to start leaves its frames to the others.
     const size_t thread_count =
         std::min(frames.size(), static_cast<size_t>(std::max(job.jobs, int32_t{1})));
-    if (thread_count == 1) {
-        worker();
-    } else {
-        std::vector<std::thread> threads;
+    {
+        std::vector<std::jthread> threads;
         threads.reserve(thread_count);
-        for (size_t t = 0; t < thread_count; ++t) {
-            threads.emplace_back(worker);
+        for (size_t t = 1; t < thread_count; ++t) {
+            try {
+                threads.emplace_back(worker);
+            } catch (const std::system_error&) {
+                summary.threads_refused = static_cast<int32_t>(thread_count - t);
+                break;
+            }
         }
-        for (std::thread& thread : threads) {
-            thread.join();
-        }
+        worker();
     }
 
     summary.rendered = done;

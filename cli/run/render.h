@@ -50,14 +50,16 @@ struct RenderSummary {
     int32_t rendered = 0;
     int32_t skipped = 0; // already on disk (resume)
     double seconds = 0.0;
-    bool cancelled = false; // stopped by `cancel` before all frames were done
+    bool cancelled = false;      // stopped by `cancel` before all frames were done
+    int32_t threads_refused = 0; // render threads the system would not start
 };
 
 // The frames of `job` whose files are still to be written: all of them, or
 // with `resume` those without a whole file (frame_file_is_whole).
 std::vector<int32_t> frames_to_render(const RenderJob& job, PixelDepth depth);
 
-// Renders the frames of `job` on `job.jobs` threads and writes each to
+// Renders the frames of `job` on `job.jobs` threads (the calling one among
+// them; fewer when the system refuses to start some) and writes each to
 // out_dir/frame_NNNNN.png (or .exr), or to `file`, as it completes; a frame's file depends
 // only on the scene and its number, never on the order or the chunking.
 // When a frame fails, the frames in flight are cancelled through `cancel` and
