@@ -131,6 +131,9 @@ test_windows() {
     [[ "$(prefix_state)" == "$before" ]] ||
         fail "the uninstaller left something: $(diff <(echo "$before") <(prefix_state))"
     echo "test-packages: installed silently into the shared plug-in folder, files equal to the build's; the uninstaller removed everything"
+    if [[ -d "$work/staged/OFX/Plugins" ]]; then
+        echo "test-packages: the OpenFX bundle was installed into C:\Program Files\Common Files\OFX\Plugins"
+    fi
 
     # A registered application offers its own Plug-ins folder.
     local app='C:\Program Files\Adobe\Adobe After Effects 2024\Support Files\Plug-ins'
