@@ -1,6 +1,7 @@
 #include "hostsim/instance.h"
 
-#include "hostsim/keyframes.h"
+#include "common/host_time.h"
+#include "common/keyframes.h"
 
 #include <algorithm>
 #include <cstring>
@@ -19,16 +20,16 @@ std::string_view name_of(const PF_ParamDef& def) {
 }
 
 // Float sliders interpolate between keys; every other kind holds.
-Tween tween_of(PF_ParamType type) {
-    return type == PF_Param_FLOAT_SLIDER ? Tween::kLinear : Tween::kHold;
+pointillo::Tween tween_of(PF_ParamType type) {
+    return type == PF_Param_FLOAT_SLIDER ? pointillo::Tween::kLinear : pointillo::Tween::kHold;
 }
 
 ParamValue evaluate(PF_ParamType type, const std::vector<Keyframe>& keys, double t) {
-    return value_at(std::span<const Keyframe>(keys), t, tween_of(type));
+    return pointillo::value_at(std::span<const Keyframe>(keys), t, tween_of(type));
 }
 
 double seconds_of(A_long time, A_u_long time_scale) {
-    return seconds_at(time, time_scale);
+    return pointillo::host_seconds(time, time_scale);
 }
 
 } // namespace

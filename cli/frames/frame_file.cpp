@@ -78,13 +78,6 @@ std::string frame_file_name(int32_t frame, PixelDepth depth) {
     return name;
 }
 
-uint8_t unpremultiply_8(uint32_t color, uint32_t alpha) {
-    if (alpha == 0) {
-        return 0;
-    }
-    return static_cast<uint8_t>(std::min<uint32_t>(255, (color * 510 + alpha) / (2 * alpha)));
-}
-
 uint16_t widen_16(uint32_t value) {
     return static_cast<uint16_t>(std::min<uint32_t>(65535, (value * 65535 + 16384) / 32768));
 }

@@ -2,6 +2,7 @@
 
 #include "cli/base/image.h"
 #include "cli/scene/prepared_scene.h"
+#include "common/pixel_rules.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -19,8 +20,7 @@ std::string frame_file_name(int32_t frame, PixelDepth depth);
 // Straight colour rounds halves up and is capped at full scale; it is 0 where
 // alpha is 0.
 
-// 8 bits: (c x 510 + a) / (2 x a).
-uint8_t unpremultiply_8(uint32_t color, uint32_t alpha);
+// 8 bits: unpremultiply_8 (common/pixel_rules.h), shared with every host.
 // The effect's 16-bit 0..32768 to a file's 0..65535: (v x 65535 + 16384) /
 // 32768, halves up, capped at 65535.
 uint16_t widen_16(uint32_t value);

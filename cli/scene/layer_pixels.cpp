@@ -1,5 +1,7 @@
 #include "cli/scene/layer_pixels.h"
 
+#include "common/pixel_rules.h"
+
 #include <algorithm>
 #include <stdexcept>
 #include <type_traits>
@@ -76,7 +78,7 @@ ArgbImage premultiply_layer(const StraightImage& image, PixelDepth depth) {
             px[0] = static_cast<uint8_t>(a);
             for (int c = 0; c < 3; ++c) {
                 const uint32_t v = to_8_bits(in[c], image.bits);
-                px[kFileToHost[c]] = static_cast<uint8_t>((v * a + 127) / 255);
+                px[kFileToHost[c]] = premultiply_8(v, a);
             }
             break;
         }

@@ -1,6 +1,7 @@
 #include "cli/scene/prepared_scene.h"
 
-#include "hostsim/keyframes.h"
+#include "common/host_time.h"
+#include "common/keyframes.h"
 
 #include <algorithm>
 #include <span>
@@ -11,9 +12,8 @@ TrackValue param_value_at(const ParamTrack& track, int32_t current_time, int32_t
     if (track.keys.empty()) {
         return {};
     }
-    return hostsim::value_at(
-        std::span<const TrackKey>(track.keys), hostsim::seconds_at(current_time, time_scale),
-        track.kind == ParamKind::Slider ? hostsim::Tween::kLinear : hostsim::Tween::kHold);
+    return value_at(std::span<const TrackKey>(track.keys), host_seconds(current_time, time_scale),
+                    track.kind == ParamKind::Slider ? Tween::kLinear : Tween::kHold);
 }
 
 const ParamTrack* find_track(const SceneSetup& setup, int32_t index) {

@@ -199,9 +199,24 @@ TEST(Frei0rPixels, InputsAndOutputsFollowTheRenderersRules) {
     for (size_t i = 0; i < got.size(); ++i) {
         ASSERT_EQ(static_cast<uint8_t>(got[i]), want.samples8[i]) << "sample " << i;
     }
+    // Every premultiplied colour at every alpha back to the renderer's file rule.
+    std::vector<uint32_t> out(256 * 256);
+    auto* px = reinterpret_cast<uint8_t*>(out.data());
     for (uint32_t a = 0; a < 256; ++a) {
         for (uint32_t c = 0; c < 256; ++c) {
-            ASSERT_EQ(frei0r::unpremultiply(c, a), unpremultiply_8(c, a)) << c << " at alpha " << a;
+            uint8_t* p = px + (a * 256 + c) * 4;
+            p[0] = static_cast<uint8_t>(a);
+            p[1] = p[2] = p[3] = static_cast<uint8_t>(c);
+        }
+    }
+    frei0r::to_frei0r_order(out.data(), out.size());
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t c = 0; c < 256; ++c) {
+            const uint8_t* p = px + (a * 256 + c) * 4;
+            for (int k = 0; k < 3; ++k) {
+                ASSERT_EQ(p[k], unpremultiply_8(c, a)) << c << " at alpha " << a;
+            }
+            ASSERT_EQ(p[3], a);
         }
     }
 }

@@ -3,6 +3,7 @@
 #include "cli/base/errors.h"
 #include "cli/run/timing.h"
 #include "cli/scene/layer_pixels.h"
+#include "common/pixel_rules.h"
 #include "common/pixel_view.h"
 #include "frame/frame_plan.h"
 #include "frame/param_table.h"
@@ -156,13 +157,6 @@ ParamReading reading_at(const SceneSetup& scene, const EffectParam& param, int32
         break;
     }
     return r;
-}
-
-uint8_t unpremultiply_8(uint32_t color, uint32_t alpha) {
-    if (alpha == 0) {
-        return 0;
-    }
-    return static_cast<uint8_t>(std::min<uint32_t>(255, (color * 510 + alpha) / (2 * alpha)));
 }
 
 uint8_t over_background_8(uint32_t color, uint32_t alpha, uint32_t background) {

@@ -5,10 +5,6 @@
 
 namespace pointillo {
 
-double host_seconds(int32_t time, uint32_t time_scale) {
-    return static_cast<double>(time) / static_cast<double>(std::max<uint32_t>(time_scale, 1u));
-}
-
 SequenceState sequence_state(const SequenceSettings& settings, int32_t active_count, double seconds,
                              double manual_position) {
     // Zero or one source: a single slot, nothing to turn into.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/host_time.h"
 #include "frame/settings.h"
 
 #include <cstdint>
@@ -16,10 +17,6 @@ struct SequenceState {
 
     friend bool operator==(const SequenceState&, const SequenceState&) = default;
 };
-
-// Seconds of a host time: time / max(time_scale, 1), in double. A scale of 0
-// counts as 1 (the max is taken before the unsigned value meets the division).
-double host_seconds(int32_t time, uint32_t time_scale);
 
 // The sequence state at `seconds` for `active_count` filled sources.
 // `manual_position` is the "Sequence Position" value at that moment; it is read

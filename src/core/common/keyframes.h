@@ -1,25 +1,19 @@
 #pragma once
 
-// The one keyframe evaluator, for the emulated host's parameter values and
-// for the renderer's scene tracks alike: plain keys in, a plain value out.
+// The one keyframe evaluator, for every host that keeps parameter values over
+// time (the emulated host, the renderer's scene tracks, a test host, the
+// studio): plain keys in, a plain value out.
 
 #include <algorithm>
-#include <cstdint>
 #include <span>
 
-namespace hostsim {
+namespace pointillo {
 
 // How a value moves from one key to the next.
 enum class Tween {
     kLinear, // numbers interpolate linearly in double (float sliders)
     kHold    // each key's value holds until the next key (everything else)
 };
-
-// Seconds at a host time: time / time_scale, a time scale of 0 (or less)
-// counting as 1.
-inline double seconds_at(int64_t time, int64_t time_scale) {
-    return static_cast<double>(time) / static_cast<double>(std::max<int64_t>(time_scale, 1));
-}
 
 // The value of `keys` (at least one, in strictly increasing `seconds`) at t
 // seconds: the first key's value up to it and the last key's from it on;
@@ -48,4 +42,4 @@ auto value_at(std::span<const Key> keys, double t, Tween tween) -> decltype(keys
     return value;
 }
 
-} // namespace hostsim
+} // namespace pointillo
