@@ -116,7 +116,8 @@ PF_Err run_command(PF_Cmd cmd, PF_InData* in_data, PF_OutData* out_data, PF_Para
         set_down_core();
         return PF_Err_NONE;
     case PF_Cmd_PARAMS_SETUP:
-        return setup_parameters(in_data, out_data);
+        setup_parameters(in_data, out_data);
+        return PF_Err_NONE;
     case PF_Cmd_USER_CHANGED_PARAM:
         if (extra == nullptr) {
             return PF_Err_INTERNAL_STRUCT_DAMAGED;

@@ -1,5 +1,7 @@
 #include "host/params.h"
 
+#include "host/host_error.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -117,19 +119,15 @@ PF_ParamDef make_param_def(const ParamSpec& spec) {
     return def;
 }
 
-PF_Err setup_parameters(PF_InData* in_data, PF_OutData* out_data) {
+void setup_parameters(PF_InData* in_data, PF_OutData* out_data) {
     if (in_data->inter.add_param == nullptr) {
-        return PF_Err_INVALID_CALLBACK;
+        throw HostError{PF_Err_INVALID_CALLBACK};
     }
     for (const ParamSpec& spec : kParamTable) {
         PF_ParamDef def = make_param_def(spec);
-        const PF_Err err = in_data->inter.add_param(in_data->effect_ref, -1, &def);
-        if (err != PF_Err_NONE) {
-            return err;
-        }
+        throw_if_error(in_data->inter.add_param(in_data->effect_ref, -1, &def));
     }
     out_data->num_params = kParamCount;
-    return PF_Err_NONE;
 }
 
 } // namespace pointillo
