@@ -58,32 +58,16 @@ struct OpaqueBox {
     int32_t max_y = -1;
 };
 
-} // namespace
-
-Cloud build_cloud(const SourceMask& mask, const DotSettings& settings) {
-    Cloud cloud;
+// Opaque pixels per column into `per_column`, and the box that holds every
+// opaque pixel; max_y < 0 when there is none.
+OpaqueBox find_opaque_box(const SourceMask& mask, std::vector<int32_t>& per_column) {
     const int32_t width = mask.width;
-    const int32_t height = mask.height;
-    if (width <= 0 || height <= 0 || mask.coverage.empty()) {
-        return cloud;
-    }
-    if (mask.coverage.size() !=
-        static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
-        throw std::invalid_argument("source mask coverage does not match its size");
-    }
-    const uint16_t* coverage = mask.coverage.data();
-    auto at = [&](int32_t x, int32_t y) {
-        return coverage[static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
-                        static_cast<std::size_t>(x)];
-    };
-
-    // Opaque pixels per column, and the rows that hold any.
-    std::vector<int32_t> per_column(static_cast<std::size_t>(width), 0);
+    per_column.assign(static_cast<std::size_t>(width), 0);
     OpaqueBox box;
-    box.min_y = height;
-    for (int32_t y = 0; y < height; ++y) {
+    box.min_y = mask.height;
+    for (int32_t y = 0; y < mask.height; ++y) {
         const uint16_t* row =
-            coverage + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
+            mask.coverage.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(width);
         int32_t in_row = 0;
         for (int32_t x = 0; x < width; ++x) {
             const int32_t opaque = row[x] > kOpaqueCoverage ? 1 : 0;
@@ -96,7 +80,7 @@ Cloud build_cloud(const SourceMask& mask, const DotSettings& settings) {
         }
     }
     if (box.max_y < 0) {
-        return cloud;
+        return box;
     }
     box.min_x = static_cast<int32_t>(
         std::find_if(per_column.begin(), per_column.end(), [](int32_t n) { return n > 0; }) -
@@ -104,107 +88,132 @@ Cloud build_cloud(const SourceMask& mask, const DotSettings& settings) {
     box.max_x = static_cast<int32_t>(
         per_column.rend() -
         std::find_if(per_column.rbegin(), per_column.rend(), [](int32_t n) { return n > 0; }) - 1);
+    return box;
+}
 
-    const ColumnGroups groups = group_columns(per_column, box.min_x, box.max_x, width);
-    cloud.letter_count = groups.letter_count;
-    cloud.word_count = groups.word_count;
+// The grid of cells over the opaque box, one dot at most per cell.
+struct CellGrid {
+    float n = 0.0f; // cell size
+    int32_t columns = 0;
+    int32_t rows = 0;
+    float jitter = 0.0f;
+    uint32_t seed = 0;
+    float min_x = 0.0f; // the box's corner
+    float min_y = 0.0f;
+};
 
+CellGrid make_grid(const OpaqueBox& box, const DotSettings& settings) {
     const int32_t box_width = box.max_x - box.min_x + 1;
     const int32_t box_height = box.max_y - box.min_y + 1;
-    const float n = cell_size(box_width, box_height, settings.spacing);
-    cloud.spacing = n;
-    const int32_t columns = std::max(to_index(std::ceil(static_cast<float>(box_width) / n)), 1);
-    const int32_t rows = std::max(to_index(std::ceil(static_cast<float>(box_height) / n)), 1);
-    const float g = jitter_amount(settings);
-    const uint32_t seed = static_cast<uint32_t>(settings.random_seed);
+    CellGrid grid;
+    grid.n = cell_size(box_width, box_height, settings.spacing);
+    grid.columns = std::max(to_index(std::ceil(static_cast<float>(box_width) / grid.n)), 1);
+    grid.rows = std::max(to_index(std::ceil(static_cast<float>(box_height) / grid.n)), 1);
+    grid.jitter = jitter_amount(settings);
+    grid.seed = static_cast<uint32_t>(settings.random_seed);
+    grid.min_x = static_cast<float>(box.min_x);
+    grid.min_y = static_cast<float>(box.min_y);
+    return grid;
+}
 
+// Pixels [first, last) along one axis.
+struct PixelRange {
+    int32_t first = 0;
+    int32_t last = 0;
+};
+
+// The nearest opaque pixel centre to (px, py) among the cell's pixels; a
+// strictly smaller distance is needed to replace the best, so the first in
+// scan order wins ties. False when the cell holds no opaque pixel.
+bool nearest_opaque(const SourceMask& mask, PixelRange rows, PixelRange cols, float px, float py,
+                    int32_t& best_x, int32_t& best_y) {
+    float best = 1e30f;
+    best_x = -1;
+    best_y = -1;
+    for (int32_t r = rows.first; r < rows.last; ++r) {
+        const uint16_t* row = mask.coverage.data() +
+                              static_cast<std::size_t>(r) * static_cast<std::size_t>(mask.width);
+        const float ddy = (static_cast<float>(r) + 0.5f) - py;
+        const float ddy2 = ddy * ddy;
+        for (int32_t c = cols.first; c < cols.last; ++c) {
+            if (row[c] <= kOpaqueCoverage) {
+                continue;
+            }
+            const float ddx = (static_cast<float>(c) + 0.5f) - px;
+            const float d = ddx * ddx + ddy2;
+            if (d < best) {
+                best = d;
+                best_x = c;
+                best_y = r;
+            }
+        }
+    }
+    return best_x >= 0;
+}
+
+// The place of cell (i, j)'s dot, and the cell's hash in `dot.random`; false
+// for a cell that makes no dot.
+bool cell_dot(const SourceMask& mask, const CellGrid& grid, int32_t i, int32_t j, Dot& dot) {
+    const float n = grid.n;
+    const float cell_y = static_cast<float>(i) * n + grid.min_y;
+    const PixelRange rows{to_index(cell_y), std::min(to_index(std::ceil(cell_y + n)), mask.height)};
+    const float cell_x = static_cast<float>(j) * n + grid.min_x;
+    const PixelRange cols{to_index(cell_x), std::min(to_index(std::ceil(cell_x + n)), mask.width)};
+    if (rows.first >= rows.last || cols.first >= cols.last) {
+        return false;
+    }
+    const uint32_t h =
+        hash32(grid.seed + static_cast<uint32_t>(j) + static_cast<uint32_t>(i) * 65537u);
+    // Channel 1 of the cell hash moves x, channel 2 moves y.
+    const float g = grid.jitter;
+    const float px = ((rand01(h + 0x9E3779B9u) - 0.5f) * g + 0.5f) * n + cell_x;
+    const float py = ((rand01(h + 0x3C6EF372u) - 0.5f) * g + 0.5f) * n + cell_y;
+    int32_t best_x = -1;
+    int32_t best_y = -1;
+    if (!nearest_opaque(mask, rows, cols, px, py, best_x, best_y)) {
+        return false;
+    }
+
+    // The jittered point stands where the source is solid enough under it;
+    // on thin edges the dot snaps onto the shape.
+    dot = Dot{};
+    dot.x = static_cast<float>(best_x) + 0.5f;
+    dot.y = static_cast<float>(best_y) + 0.5f;
+    if (px > -1.0f && px < static_cast<float>(mask.width) && py > -1.0f &&
+        py < static_cast<float>(mask.height)) {
+        const auto under =
+            static_cast<float>(mask.coverage[static_cast<std::size_t>(static_cast<int32_t>(py)) *
+                                                 static_cast<std::size_t>(mask.width) +
+                                             static_cast<std::size_t>(static_cast<int32_t>(px))]);
+        if (under / 65535.0f >= 0.1f) {
+            dot.x = px;
+            dot.y = py;
+        }
+    }
+    dot.random = h;
+    return true;
+}
+
+// Where each dot stands among the letters and words and across the box.
+void place_in_box(Cloud& cloud, const OpaqueBox& box, const ColumnGroups& groups) {
     const float min_x = static_cast<float>(box.min_x);
     const float min_y = static_cast<float>(box.min_y);
     const float letter_den = static_cast<float>(std::max(groups.letter_count, 2) - 1);
     const float word_den = static_cast<float>(std::max(groups.word_count, 2) - 1);
     const float x_den = static_cast<float>(std::max(1, box.max_x - box.min_x));
     const float y_den = static_cast<float>(std::max(1, box.max_y - box.min_y));
-
-    cloud.dots.reserve(static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows));
-    for (int32_t i = 0; i < rows; ++i) {
-        const float cell_y = static_cast<float>(i) * n + min_y;
-        const int32_t r_lo = to_index(cell_y);
-        const int32_t r_hi = std::min(to_index(std::ceil(cell_y + n)), height);
-        if (r_lo >= r_hi) {
-            continue;
-        }
-        for (int32_t j = 0; j < columns; ++j) {
-            const float cell_x = static_cast<float>(j) * n + min_x;
-            const int32_t c_lo = to_index(cell_x);
-            const int32_t c_hi = std::min(to_index(std::ceil(cell_x + n)), width);
-            if (c_lo >= c_hi) {
-                continue;
-            }
-            const uint32_t h =
-                hash32(seed + static_cast<uint32_t>(j) + static_cast<uint32_t>(i) * 65537u);
-            // Channel 1 of the cell hash moves x, channel 2 moves y.
-            const float px = ((rand01(h + 0x9E3779B9u) - 0.5f) * g + 0.5f) * n + cell_x;
-            const float py = ((rand01(h + 0x3C6EF372u) - 0.5f) * g + 0.5f) * n + cell_y;
-
-            // Nearest opaque pixel centre; a strictly smaller distance is
-            // needed to replace the best, so the first in scan order wins ties.
-            float best = 1e30f;
-            int32_t best_x = -1;
-            int32_t best_y = -1;
-            for (int32_t r = r_lo; r < r_hi; ++r) {
-                const uint16_t* row =
-                    coverage + static_cast<std::size_t>(r) * static_cast<std::size_t>(width);
-                const float ddy = (static_cast<float>(r) + 0.5f) - py;
-                const float ddy2 = ddy * ddy;
-                for (int32_t c = c_lo; c < c_hi; ++c) {
-                    if (row[c] <= kOpaqueCoverage) {
-                        continue;
-                    }
-                    const float ddx = (static_cast<float>(c) + 0.5f) - px;
-                    const float d = ddx * ddx + ddy2;
-                    if (d < best) {
-                        best = d;
-                        best_x = c;
-                        best_y = r;
-                    }
-                }
-            }
-            if (best_x < 0) {
-                continue;
-            }
-
-            // The jittered point stands where the source is solid enough
-            // under it; on thin edges the dot snaps onto the shape.
-            Dot dot;
-            dot.x = static_cast<float>(best_x) + 0.5f;
-            dot.y = static_cast<float>(best_y) + 0.5f;
-            if (px > -1.0f && px < static_cast<float>(width) && py > -1.0f &&
-                py < static_cast<float>(height)) {
-                const float under =
-                    static_cast<float>(at(static_cast<int32_t>(px), static_cast<int32_t>(py)));
-                if (under / 65535.0f >= 0.1f) {
-                    dot.x = px;
-                    dot.y = py;
-                }
-            }
-
-            const int32_t column = std::clamp(to_index(dot.x), box.min_x, box.max_x);
-            const std::size_t owner = static_cast<std::size_t>(column - box.min_x);
-            dot.letter_pos = static_cast<float>(groups.letter_index[owner]) / letter_den;
-            dot.word_pos = static_cast<float>(groups.word_index[owner]) / word_den;
-            dot.x_norm = (dot.x - min_x) / x_den;
-            dot.y_norm = (dot.y - min_y) / y_den;
-            dot.random = h;
-            cloud.dots.push_back(dot);
-        }
+    for (Dot& dot : cloud.dots) {
+        const int32_t column = std::clamp(to_index(dot.x), box.min_x, box.max_x);
+        const std::size_t owner = static_cast<std::size_t>(column - box.min_x);
+        dot.letter_pos = static_cast<float>(groups.letter_index[owner]) / letter_den;
+        dot.word_pos = static_cast<float>(groups.word_index[owner]) / word_den;
+        dot.x_norm = (dot.x - min_x) / x_den;
+        dot.y_norm = (dot.y - min_y) / y_den;
     }
+}
 
-    // Stable, so dots on the same spot keep the order their cells made them
-    // in: one order on every compiler.
-    std::stable_sort(cloud.dots.begin(), cloud.dots.end(), [](const Dot& a, const Dot& b) {
-        return a.x < b.x || (a.x == b.x && a.y < b.y);
-    });
-
+// Each dot's offset from the box centre, and its distance over the largest.
+void measure_from_centre(Cloud& cloud, const OpaqueBox& box) {
     const float centre_x = static_cast<float>(box.min_x + box.max_x + 1) * 0.5f;
     const float centre_y = static_cast<float>(box.min_y + box.max_y + 1) * 0.5f;
     float largest = 1.0f; // never stretch a tiny cloud out to radial 1
@@ -218,6 +227,48 @@ Cloud build_cloud(const SourceMask& mask, const DotSettings& settings) {
     for (Dot& dot : cloud.dots) {
         dot.radial = dot.radial / largest;
     }
+}
+
+} // namespace
+
+Cloud build_cloud(const SourceMask& mask, const DotSettings& settings) {
+    Cloud cloud;
+    if (mask.width <= 0 || mask.height <= 0 || mask.coverage.empty()) {
+        return cloud;
+    }
+    if (mask.coverage.size() !=
+        static_cast<std::size_t>(mask.width) * static_cast<std::size_t>(mask.height)) {
+        throw std::invalid_argument("source mask coverage does not match its size");
+    }
+    std::vector<int32_t> per_column;
+    const OpaqueBox box = find_opaque_box(mask, per_column);
+    if (box.max_y < 0) {
+        return cloud;
+    }
+    const ColumnGroups groups = group_columns(per_column, box.min_x, box.max_x, mask.width);
+    cloud.letter_count = groups.letter_count;
+    cloud.word_count = groups.word_count;
+
+    const CellGrid grid = make_grid(box, settings);
+    cloud.spacing = grid.n;
+    cloud.dots.reserve(static_cast<std::size_t>(grid.columns) *
+                       static_cast<std::size_t>(grid.rows));
+    for (int32_t i = 0; i < grid.rows; ++i) {
+        for (int32_t j = 0; j < grid.columns; ++j) {
+            Dot dot;
+            if (cell_dot(mask, grid, i, j, dot)) {
+                cloud.dots.push_back(dot);
+            }
+        }
+    }
+    place_in_box(cloud, box, groups);
+
+    // Stable, so dots on the same spot keep the order their cells made them
+    // in: one order on every compiler.
+    std::stable_sort(cloud.dots.begin(), cloud.dots.end(), [](const Dot& a, const Dot& b) {
+        return a.x < b.x || (a.x == b.x && a.y < b.y);
+    });
+    measure_from_centre(cloud, box);
     return cloud;
 }
 
