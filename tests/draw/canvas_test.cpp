@@ -232,7 +232,7 @@ TEST(Particles, MatchDefinitionEverywhere) {
             const float s = 0.75f + static_cast<float>(trial % 4) * 1.3f;
             Canvas got = seeded_canvas(kW, kH, trial);
             Canvas want = got;
-            draw_particles(particles, kW, kH, s, got, kernels);
+            draw_particles(particles, kW, kH, s, got, kSerialFor, kernels);
             for (const Particle& p : particles) {
                 if (p.radius <= 0.01f || p.opacity <= 0.0f) {
                     continue;
@@ -611,7 +611,7 @@ TEST(Particles, AccumulateByTheOverOperator) {
         Canvas canvas = blank(9, 9);
         const Particle particle{4.5f, 4.5f, 2.0f, 0.5f, Rgb{1.0f, 0.0f, 0.0f}};
         const std::vector<Particle> two{particle, particle};
-        draw_particles(two, 9, 9, 0.75f, canvas, kernels);
+        draw_particles(two, 9, 9, 0.75f, canvas, kSerialFor, kernels);
         const PremultipliedPixel& p = pixel(canvas, 4, 4);
         EXPECT_FLOAT_EQ(p.alpha, 0.75f); // 0.5 + 0.5 x 0.5
         EXPECT_FLOAT_EQ(p.red, 0.75f);
@@ -622,7 +622,8 @@ TEST(Particles, AccumulateByTheOverOperator) {
         draw_dot(over, DotShape::kCircle, 0.75f, 4.5f, 4.5f, 3.0f, 0.0f, 1.0f, Rgb{0, 0, 1},
                  kernels);
         const Particle green{4.5f, 4.5f, 2.0f, 0.25f, Rgb{0.0f, 1.0f, 0.0f}};
-        draw_particles(std::span<const Particle>(&green, 1), 9, 9, 0.75f, over, kernels);
+        draw_particles(std::span<const Particle>(&green, 1), 9, 9, 0.75f, over, kSerialFor,
+                       kernels);
         EXPECT_FLOAT_EQ(pixel(over, 4, 4).alpha, 1.0f);
         EXPECT_FLOAT_EQ(pixel(over, 4, 4).green, 0.25f);
         EXPECT_FLOAT_EQ(pixel(over, 4, 4).blue, 0.75f);

@@ -17,8 +17,11 @@ using ParallelBody = FunctionRef<void(int32_t piece)>;
 //
 // A piece may throw. The host then lets the pieces already running finish,
 // may skip the ones not started, and raises the first exception (or its own
-// failure) to the caller once no piece runs any more. Pieces never poll the
-// cancel check: the core polls it on the calling thread between passes.
+// failure) to the caller once no piece runs any more.
+//
+// Pieces never poll the cancel check (the application lets only its thread
+// 0 ask): the core polls on the calling thread, before a pass as often as
+// the pass polled when it was one loop, so the host sees the same polls.
 using ParallelFor = FunctionRef<void(int32_t count, ParallelBody body)>;
 
 // The default parallel-for: every piece on the calling thread, in order.

@@ -8,11 +8,13 @@
 #include "frame/settings.h"
 #include "source/source_mask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 namespace pointillo {
 namespace {
@@ -21,6 +23,9 @@ using raster::canvas_ok;
 using raster::Footprint;
 using raster::footprint_span;
 using raster::Span;
+
+// Particles are composited a band of rows at a time: one band per piece.
+constexpr int32_t kParticleBandRows = 64;
 
 // Pixels of a solid fill whose straight colours are formed at once.
 constexpr int32_t kFillStretch = 256;
@@ -65,22 +70,32 @@ bool place_dot(const Canvas& canvas, float s, float x, float y, float radius, fl
     return !fp.empty();
 }
 
+// The canvas's pixels as the conversion reads them; none for a canvas that
+// was never drawn.
+struct CanvasRows {
+    const PremultipliedPixel* pixels = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
 // Writes rows of the output world: the canvas's pixels through
 // `convert_row(in, out, count)`, and transparent pixels (all-zero bits in
-// every depth) where the output reaches beyond the canvas.
+// every depth) where the output reaches beyond the canvas. One loop on the
+// calling thread: a cancel answered at a row's poll leaves exactly the rows
+// before it written.
 template <class ConvertRow>
-void convert_rows(const PremultipliedPixel* pixels, int32_t canvas_width, int32_t canvas_height,
-                  const PixelView& output, const CancelCheck& cancel, ptrdiff_t pixel_bytes,
-                  ConvertRow convert_row) {
-    const int32_t shared_cols = canvas_width < output.width ? canvas_width : output.width;
+void convert_rows(const CanvasRows& canvas, const PixelView& output, const CancelCheck& cancel,
+                  ptrdiff_t pixel_bytes, ConvertRow convert_row) {
+    const int32_t shared_cols = canvas.width < output.width ? canvas.width : output.width;
     for (int32_t i = 0; i < output.height; ++i) {
         if (i % 64 == 0) {
             cancel.poll();
         }
         std::byte* row_bytes = output.data + static_cast<ptrdiff_t>(i) * output.rowbytes;
         int32_t j = 0;
-        if (i < canvas_height) {
-            convert_row(pixels + static_cast<ptrdiff_t>(i) * canvas_width, row_bytes, shared_cols);
+        if (i < canvas.height) {
+            convert_row(canvas.pixels + static_cast<ptrdiff_t>(i) * canvas.width, row_bytes,
+                        shared_cols);
             j = shared_cols;
         }
         if (j < output.width) {
@@ -168,7 +183,8 @@ void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source
 }
 
 void draw_particles(std::span<const Particle> particles, int32_t width, int32_t height,
-                    float edge_softness, Canvas& canvas, const DrawKernels& kernels) {
+                    float edge_softness, Canvas& canvas, ParallelFor parallel,
+                    const DrawKernels& kernels) {
     if (!canvas_ok(canvas)) {
         return;
     }
@@ -176,39 +192,73 @@ void draw_particles(std::span<const Particle> particles, int32_t width, int32_t 
     const int32_t cols = width < canvas.width ? width : canvas.width;
     const int32_t rows = height < canvas.height ? height : canvas.height;
     const float s = effective_softness(edge_softness);
-    // The footprint of a particle that is drawn at all; false for one that is
+    // The footprint of a particle that is drawn at all; empty for one that is
     // skipped (too small, invisible, not finite, or wholly outside).
-    const auto footprint_of = [s, rows, cols](const Particle& p, Footprint& fp) {
+    const auto footprint_of = [s, rows, cols](const Particle& p) {
         // Written so that a NaN radius or opacity is skipped too.
         if (!(p.radius > 0.01f) || !(p.opacity > 0.0f) || !std::isfinite(p.radius) ||
             !std::isfinite(p.opacity) || !std::isfinite(p.x) || !std::isfinite(p.y)) {
-            return false;
+            return Footprint{{0, -1}, {0, -1}};
         }
         const float reach = p.radius + s;
-        fp = {footprint_span(p.y, reach, rows), footprint_span(p.x, reach, cols)};
-        return !fp.empty();
+        return Footprint{footprint_span(p.y, reach, rows), footprint_span(p.x, reach, cols)};
     };
-    // Particles land anywhere: ask for the pixels of the one two places ahead
-    // while this one is drawn.
-    constexpr size_t kLookahead = 2;
+
+    // The particles binned by band of rows, list order kept within a band:
+    // a pixel meets the same particles in the same order, so bands may be
+    // drawn in any order.
+    const int32_t bands = (rows + kParticleBandRows - 1) / kParticleBandRows;
+    PooledVector<Footprint> footprints(particles.size());
+    std::vector<uint32_t> starts(static_cast<size_t>(bands) + 1, 0);
     for (size_t k = 0; k < particles.size(); ++k) {
-        Footprint ahead;
-        if (k + kLookahead < particles.size() && footprint_of(particles[k + kLookahead], ahead)) {
-            prefetch_footprint(canvas, ahead);
+        footprints[k] = footprint_of(particles[k]);
+        if (!footprints[k].empty()) {
+            for (int32_t b = footprints[k].rows.first / kParticleBandRows;
+                 b <= footprints[k].rows.last / kParticleBandRows; ++b) {
+                ++starts[static_cast<size_t>(b) + 1];
+            }
         }
-        const Particle& particle = particles[k];
-        Footprint fp;
-        if (!footprint_of(particle, fp)) {
-            continue;
-        }
-        prefetch_footprint(canvas, fp);
-        raster::RowGeometry g;
-        g.x = particle.x;
-        g.radius = particle.radius;
-        g.s = s;
-        kernels.particle(raster::whole_canvas(canvas), fp, g, particle.y, particle.opacity,
-                         particle.color);
     }
+    for (size_t b = 0; b < static_cast<size_t>(bands); ++b) {
+        starts[b + 1] += starts[b];
+    }
+    PooledVector<uint32_t> order(starts.back());
+    {
+        std::vector<uint32_t> next(starts.begin(), starts.end() - 1);
+        for (size_t k = 0; k < particles.size(); ++k) {
+            if (!footprints[k].empty()) {
+                for (int32_t b = footprints[k].rows.first / kParticleBandRows;
+                     b <= footprints[k].rows.last / kParticleBandRows; ++b) {
+                    order[next[static_cast<size_t>(b)]++] = static_cast<uint32_t>(k);
+                }
+            }
+        }
+    }
+
+    const raster::Surface surface = raster::whole_canvas(canvas);
+    parallel(bands, [&](int32_t band) {
+        const Footprint window{
+            {band * kParticleBandRows, std::min(rows, (band + 1) * kParticleBandRows) - 1},
+            {0, cols - 1}};
+        const uint32_t begin = starts[static_cast<size_t>(band)];
+        const uint32_t end = starts[static_cast<size_t>(band) + 1];
+        // Particles land anywhere: ask for the pixels of the one two places
+        // ahead while this one is drawn.
+        constexpr uint32_t kLookahead = 2;
+        for (uint32_t e = begin; e < end; ++e) {
+            if (e + kLookahead < end) {
+                prefetch_footprint(canvas, raster::clip(footprints[order[e + kLookahead]], window));
+            }
+            const Particle& particle = particles[order[e]];
+            const Footprint fp = raster::clip(footprints[order[e]], window);
+            prefetch_footprint(canvas, fp);
+            raster::RowGeometry g;
+            g.x = particle.x;
+            g.radius = particle.radius;
+            g.s = s;
+            kernels.particle(surface, fp, g, particle.y, particle.opacity, particle.color);
+        }
+    });
 }
 
 void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelCheck& cancel,
@@ -216,23 +266,22 @@ void convert_canvas(const Canvas& canvas, const PixelView& output, const CancelC
     if (output.data == nullptr || output.width <= 0 || output.height <= 0) {
         return;
     }
-    const bool have_canvas = canvas_ok(canvas);
-    const PremultipliedPixel* pixels = have_canvas ? canvas.pixels.data() : nullptr;
-    const int32_t width = have_canvas ? canvas.width : 0;
-    const int32_t height = have_canvas ? canvas.height : 0;
+    const CanvasRows rows = canvas_ok(canvas)
+                                ? CanvasRows{canvas.pixels.data(), canvas.width, canvas.height}
+                                : CanvasRows{};
     switch (output.depth) {
     case PixelDepth::k32:
         // Stored unchanged: over-range colours survive in float output.
-        convert_rows(pixels, width, height, output, cancel, 16,
+        convert_rows(rows, output, cancel, 16,
                      [](const PremultipliedPixel* in, std::byte* out, int32_t count) {
                          std::memcpy(out, in, static_cast<size_t>(count) * sizeof(*in));
                      });
         break;
     case PixelDepth::k16:
-        convert_rows(pixels, width, height, output, cancel, 8, kernels.convert_row_16);
+        convert_rows(rows, output, cancel, 8, kernels.convert_row_16);
         break;
     default:
-        convert_rows(pixels, width, height, output, cancel, 4, kernels.convert_row_8);
+        convert_rows(rows, output, cancel, 4, kernels.convert_row_8);
         break;
     }
 }

@@ -2,6 +2,7 @@
 
 #include "common/cancel.h"
 #include "common/color.h"
+#include "common/parallel.h"
 #include "common/pixel_view.h"
 #include "draw/kernels.h"
 #include "frame/settings.h"
@@ -71,9 +72,9 @@ void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source
 
 // Composites particles over the canvas in list order. Particles of radius
 // at most 0.01, without positive opacity or with a non-finite number are
-// skipped.
+// skipped. Bands of rows are the pieces run through `parallel`.
 void draw_particles(std::span<const Particle> particles, int32_t width, int32_t height,
-                    float edge_softness, Canvas& canvas,
+                    float edge_softness, Canvas& canvas, ParallelFor parallel = kSerialFor,
                     const DrawKernels& kernels = draw_kernels());
 
 // Writes the canvas into `output` at its depth, transparent where the output

@@ -9,11 +9,14 @@
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 
 namespace pointillo {
 namespace {
+
+constexpr int64_t kPairsPerPiece = 128;
 
 // What every pair of one morph reads.
 struct PairContext {
@@ -119,13 +122,19 @@ void render_morph(const Morph& morph, const DotSettings& settings, Canvas& canva
     // Every pair is evaluated first, then all are drawn at once, in pair
     // order: drawing is by maximum and in the same order, so the frame is the
     // same as drawing each pair as it is evaluated.
+    // Pieces of 128 pairs; one poll for each, made first on this thread.
     PooledVector<DotDraw> draws(static_cast<size_t>(pairing.pairs));
-    for (int64_t h = 0; h < pairing.pairs; ++h) {
-        if (h % 128 == 0) {
-            cancel.poll();
-        }
-        draws[static_cast<size_t>(h)] = draw_of_pair(context, h);
+    const int64_t pieces = (pairing.pairs + kPairsPerPiece - 1) / kPairsPerPiece;
+    for (int64_t piece = 0; piece < pieces; ++piece) {
+        cancel.poll();
     }
+    parallel(static_cast<int32_t>(pieces), [&](int32_t piece) {
+        const int64_t begin = int64_t{piece} * kPairsPerPiece;
+        const int64_t end = std::min(begin + kPairsPerPiece, pairing.pairs);
+        for (int64_t h = begin; h < end; ++h) {
+            draws[static_cast<size_t>(h)] = draw_of_pair(context, h);
+        }
+    });
     const DotStyle style{working.dot_shape, working.edge_softness, working.match_source_colors,
                          working.dot_color};
     render_dots(canvas, morph.width, morph.height, style, draws, parallel);

@@ -55,7 +55,7 @@ struct Morph {
 };
 
 // Sizes, clears and draws one frame's dots (or a solid end) into `canvas`;
-// the tiles of dots are the pieces run through `parallel`. Throws
+// pieces of pairs and the rows of tiles run through `parallel`. Throws
 // std::runtime_error("Unsupported output dimensions" / "Render cancelled")
 // and passes through whatever the cancel check throws.
 void render_morph(const Morph& morph, const DotSettings& settings, Canvas& canvas,

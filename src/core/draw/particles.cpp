@@ -9,8 +9,10 @@
 #include "source/cloud.h"
 #include "source/source_mask.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace pointillo {
 namespace {
@@ -33,6 +35,8 @@ constexpr float kMaxRate = 20000.0f;
 // Guards the count's float-to-int conversion for absurd step lengths; the
 // renderer's 0.05 s step never comes near it.
 constexpr float kMaxCount = 1.0e6f;
+
+constexpr int64_t kParticlesPerPiece = 64;
 
 // Travel time T and gravity time G of linear drag k at time t: the distance
 // flown is u * T, the fall g * G. In double for drag above 0.0001: in float,
@@ -157,7 +161,8 @@ bool shed_particle(const StepContext& c, uint32_t key, Particle& particle) {
 
 void emit_particles(std::vector<Particle>& out, const TransitionSide& from,
                     const TransitionSide& to, const DotSettings& dots,
-                    const ParticleSettings& particles, const EmissionTiming& timing) {
+                    const ParticleSettings& particles, const EmissionTiming& timing,
+                    ParallelFor parallel) {
     out.clear();
     // The comparisons are written so that NaN inputs also produce nothing.
     const Pairing pairing = pair_clouds(*from.cloud, *to.cloud);
@@ -172,7 +177,6 @@ void emit_particles(std::vector<Particle>& out, const TransitionSide& from,
     if (count == 0) {
         return;
     }
-    out.reserve(static_cast<size_t>(count));
 
     DotSettings working = dots;
     working.spacing = pairing.spacing;
@@ -186,13 +190,27 @@ void emit_particles(std::vector<Particle>& out, const TransitionSide& from,
                               make_mask_sampler(*from.mask),
                               make_mask_sampler(*to.mask),
                               flight(max_f(particles.velocity_falloff, 0.0f), timing.age)};
-    for (int64_t i = 0; i < count; ++i) {
-        Particle particle;
-        if (shed_particle(context, hash32(step_hash + static_cast<uint32_t>(i) * 65537u),
-                          particle)) {
-            out.push_back(particle);
+    // Particles in pieces, each written to its own place, then the shed
+    // ones closed up in order.
+    out.resize(static_cast<size_t>(count));
+    std::vector<uint8_t> shed(static_cast<size_t>(count));
+    const int64_t pieces = (count + kParticlesPerPiece - 1) / kParticlesPerPiece;
+    parallel(static_cast<int32_t>(pieces), [&](int32_t piece) {
+        const int64_t begin = int64_t{piece} * kParticlesPerPiece;
+        const int64_t end = std::min(begin + kParticlesPerPiece, count);
+        for (int64_t i = begin; i < end; ++i) {
+            const uint32_t key = hash32(step_hash + static_cast<uint32_t>(i) * 65537u);
+            shed[static_cast<size_t>(i)] =
+                shed_particle(context, key, out[static_cast<size_t>(i)]) ? 1 : 0;
+        }
+    });
+    size_t kept = 0;
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (shed[i] != 0) {
+            out[kept++] = out[i];
         }
     }
+    out.resize(kept);
 }
 
 } // namespace pointillo

@@ -85,9 +85,9 @@ void draw_emission_steps(FrameJob& job, float render_scale, Canvas& canvas) {
         const auto from_cloud = get_cloud(*from, dots);
         const auto to_cloud = get_cloud(*to, dots);
         emit_particles(particles, {from.get(), from_cloud.get()}, {to.get(), to_cloud.get()}, dots,
-                       particle_settings, step.timing);
-        draw_particles(particles, plan.output_width, plan.output_height, dots.edge_softness,
-                       canvas);
+                       particle_settings, step.timing, job.parallel);
+        draw_particles(particles, plan.output_width, plan.output_height, dots.edge_softness, canvas,
+                       job.parallel);
     }
 }
 
