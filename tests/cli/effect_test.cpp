@@ -261,6 +261,22 @@ TEST(Bridge, HandedOverSourcesLiveOnInTheHostOnly) {
     EXPECT_THROW(other.render_frame(scene, 14, cancel), std::logic_error);
 }
 
+// A scene built by hand is known by its pixels, so it cannot give them away:
+// the hand-over is refused and the pixels stay where they are.
+TEST(Bridge, AHandBuiltSceneKeepsItsSources) {
+    const TempDir dir;
+    write_two_words(dir);
+    PreparedScene by_hand = prepared_from(two_words_scene(), dir.path);
+    by_hand.setup.id = 0;
+    const ScenePixels before = by_hand.pixels;
+    EffectSession session;
+    EXPECT_THROW(session.hand_over_sources(by_hand.setup, std::move(by_hand.pixels)),
+                 std::logic_error);
+    EXPECT_TRUE(by_hand.pixels == before);
+    const std::atomic<bool> cancel{false};
+    EXPECT_TRUE(same_image(session.render_frame(by_hand, 14, cancel), render_frame(by_hand, 14)));
+}
+
 // Sessions end in order (set-down, then unload) and leave nothing behind: a
 // second session in the same process, the module loaded afresh, renders the
 // same frame, and neither is the shared test session.
