@@ -4,7 +4,7 @@
 # Usage: scripts/test.sh [STAGE...]    the chosen stages, in the order given
 #        scripts/test.sh --list        the stages and what each runs
 #
-# A stage that needs the release build (frei0r, farm, portable, windows)
+# A stage that needs the release build (frei0r, ofx, farm, portable, windows)
 # builds it when it is not there; nothing else is shared between stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,6 +17,7 @@ stages=(
     "format|formatting of every source file (clang-format)|stage_format"
     "release|the release build and its whole ctest suite|stage_release"
     "frei0r|the frei0r plug-ins in ffmpeg and melt|stage_frei0r"
+    "ofx|the OpenFX bundle: its layout and exports, and its tests in the test host|stage_ofx"
     "farm|the render farm script on a one-node Slurm cluster|stage_farm"
     "studio|the studio in headless chromium: its controls, frames equal to the renderer's, bad input|stage_studio"
     "portable|the portable drawing form alone (Clang): drawing tests, frames equal to the release build's|stage_portable"
@@ -44,6 +45,11 @@ stage_release() {
 stage_frei0r() {
     build_release
     POINTILLO_BUILD=build/release bash scripts/ci/test-frei0r-hosts.sh
+}
+
+stage_ofx() {
+    build_release
+    POINTILLO_BUILD=build/release bash scripts/ci/test-ofx.sh
 }
 
 stage_farm() {
