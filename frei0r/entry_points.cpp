@@ -6,6 +6,7 @@
 #include "plugin_params.h"
 #include "render/set_down.h"
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -53,6 +54,11 @@ const pointillo::frei0r::PluginParam* param_at(int index) {
                : nullptr;
 }
 
+// Services holding the plug-in: MLT calls f0r_init as it makes a filter
+// but not a transition, and f0r_deinit as it closes either, possibly while
+// other services of the same plug-in still draw.
+std::atomic<int> g_users{0};
+
 // A frame that could not be drawn (memory ran out) comes out transparent.
 void clear_frame(const PluginInstance& instance, uint32_t* output) {
     std::memset(output, 0,
@@ -77,11 +83,20 @@ void update(f0r_instance_t instance, double time, const uint32_t* input1, const 
 } // namespace
 
 POINTILLO_FREI0R_EXPORT int f0r_init() {
+    g_users.fetch_add(1, std::memory_order_relaxed);
     return 1;
 }
 
+// The last user gone (or one more set-down than set-ups), the core lets go
+// of its caches; doing so early only costs another instance a rebuild.
 POINTILLO_FREI0R_EXPORT void f0r_deinit() {
-    pointillo::set_down_core();
+    int users = g_users.load(std::memory_order_relaxed);
+    while (users > 0 &&
+           !g_users.compare_exchange_weak(users, users - 1, std::memory_order_relaxed)) {
+    }
+    if (users <= 1) {
+        pointillo::set_down_core();
+    }
 }
 
 POINTILLO_FREI0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {

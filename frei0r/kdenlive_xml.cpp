@@ -29,13 +29,18 @@ std::string escaped(std::string_view text) {
     return out;
 }
 
-// Ranges and defaults are the effect's 32-bit floats: the shortest text that
-// reads back as the same float ("0.01", not "0.009999999776482582").
+// The shortest text that reads back as the same double: the mapping's ends
+// are round decimals, and a popup's values must land on their items.
 std::string number(double value) {
     char text[32];
-    const auto end =
-        std::to_chars(text, text + sizeof text, static_cast<float>(value), std::chars_format::fixed)
-            .ptr;
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    return std::string(text, end);
+}
+
+// The effect's defaults are 32-bit floats: "0.4", not "0.4000000059604645".
+std::string float_text(double value) {
+    char text[32];
+    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
     return std::string(text, end);
 }
 
@@ -44,45 +49,91 @@ bool in_particle_group(const ParamSpec& spec) {
            spec.index < param_index_of(param_id::kAdditionalParticlesEnd);
 }
 
-// Items of a popup: "1;2;3" and "Grid,Jittered Grid,Randomized".
-void popup_lists(const ParamSpec& spec, std::string& values, std::string& names) {
-    std::string_view items = spec.text;
-    for (int32_t i = 1; i <= spec.num_choices; ++i) {
+// A popup's plug-in values, "0;0.5;1", and its items, "Grid,Jittered Grid,Randomized".
+void popup_lists(const PluginParam& p, std::string& values, std::string& names) {
+    std::string_view items = p.effect->text;
+    for (int32_t i = 1; i <= p.effect->num_choices; ++i) {
         const std::size_t bar = items.find('|');
         if (i > 1) {
             values += ';';
             names += ',';
         }
-        values += std::to_string(i);
+        values += number(plugin_value(p, static_cast<double>(i)));
         names += items.substr(0, bar);
         items = bar == std::string_view::npos ? std::string_view{} : items.substr(bar + 1);
     }
 }
 
-std::string parameter(const PluginParam& p) {
-    const std::string name = escaped(p.name);
+std::string attribute(const char* name, const std::string& value) {
+    return std::string(" ") + name + "=\"" + escaped(value) + "\"";
+}
+
+// Kdenlive shows a slider's value as the plug-in's double times `factor`
+// plus `offset`, so the panel reads in the effect's units over the
+// slider's useful range, and hands the plug-in (shown - offset) / factor.
+std::string slider_attributes(const PluginParam& p) {
+    std::string head =
+        attribute("default", float_text(p.default_value)) + attribute("min", number(p.slider_min)) +
+        attribute("max", number(p.slider_max)) + attribute("decimals", std::to_string(p.decimals));
+    if (p.max - p.min != 1.0) {
+        head += attribute("factor", number(p.max - p.min));
+    }
+    if (p.min != 0.0) {
+        head += attribute("offset", number(p.min));
+    }
+    // The unit beside the value, where the label does not carry it.
+    if (*p.unit != '\0' && std::string_view(p.label).find('(') == std::string_view::npos) {
+        head += attribute("suffix", std::string(" ") + p.unit);
+    }
+    return head;
+}
+
+std::string parameter(const PluginParam& p, PluginKind kind) {
     std::string head;
-    std::string inner = "        <name>" + name + "</name>\n";
-    if (p.type == PluginParamType::kBool) {
-        head = "type=\"bool\" name=\"" + name + "\" default=\"" + number(p.default_value) + "\"";
+    std::string inner = "        <name>" + escaped(p.label) + "</name>\n";
+    if (p.role == PluginRole::kProgress || p.role == PluginRole::kPosition) {
+        // Keyed from 0 at the item's first frame to 1 at its last, so that
+        // the filter moves as soon as it is applied and the transition spans
+        // its composition. The transition's keys count from the end, so that
+        // resizing the composition keeps them there.
+        if (kind == PluginKind::kFilter) {
+            head = " type=\"animated\"" + attribute("default", "0=0;%out=1") +
+                   attribute("min", "0") + attribute("max", "1") + attribute("decimals", "3");
+        } else {
+            head = " type=\"fixed\"" + attribute("default", "0=0;-1=1");
+        }
+    } else if (p.role == PluginRole::kAutomatic) {
+        head = " type=\"fixed\"" + attribute("default", "0");
+    } else if (p.type == PluginParamType::kBool) {
+        head = " type=\"bool\"" + attribute("default", p.default_value != 0.0 ? "1" : "0");
     } else if (p.type == PluginParamType::kColor) {
-        head = "type=\"color\" name=\"" + name + "\" default=\"0xffffffff\"";
-    } else if (p.effect != nullptr && p.effect->type == ParamType::kPopup) {
+        head = " type=\"color\"" + attribute("default", "0xffffffff");
+    } else if (p.mapping == ValueMapping::kItems) {
         std::string values;
         std::string names;
-        popup_lists(*p.effect, values, names);
-        head = "type=\"list\" name=\"" + name + "\" default=\"" + number(p.default_value) +
-               "\" paramlist=\"" + values + "\"";
+        popup_lists(p, values, names);
+        head = " type=\"list\"" + attribute("default", number(plugin_value(p, p.default_value))) +
+               attribute("paramlist", values);
         inner += "        <paramlistdisplay>" + escaped(names) + "</paramlistdisplay>\n";
     } else {
-        // Progress is what a user keyframes; the rest are constants.
-        const bool progress = std::string_view(p.name) == "Progress";
-        const bool whole = p.effect != nullptr && p.effect->id == param_id::kRandomSeed;
-        head = std::string("type=\"") + (progress ? "animated" : "constant") + "\" name=\"" + name +
-               "\" default=\"" + number(p.default_value) + "\" min=\"" + number(p.min) +
-               "\" max=\"" + number(p.max) + "\" decimals=\"" + (whole ? "0" : "3") + "\"";
+        head = " type=\"constant\"" + slider_attributes(p);
     }
-    return "    <parameter " + head + ">\n" + inner + "    </parameter>\n";
+    inner += "        <comment>" + escaped(p.help) + "</comment>\n";
+    return "    <parameter" + head + attribute("name", p.name) + ">\n" + inner +
+           "    </parameter>\n";
+}
+
+bool described(const PluginParam& p, PluginKind kind) {
+    switch (p.role) {
+    case PluginRole::kMilliseconds: // MLT passes seconds, the default
+    case PluginRole::kDuration:     // the composition's length decides
+        return false;
+    case PluginRole::kEffect:
+        // A filter driven by Progress alone never emits particles.
+        return kind == PluginKind::kTransition || !in_particle_group(*p.effect);
+    default:
+        return true;
+    }
 }
 
 } // namespace
@@ -100,20 +151,19 @@ std::string kdenlive_description(PluginKind kind) {
     const char* element = filter ? "effect" : "transition";
     const char* service = filter ? "frei0r.pointillo" : "frei0r.pointillo_transition";
     std::string xml = "<?xml version=\"1.0\"?>\n<!DOCTYPE kpartgui>\n";
-    xml += std::string("<") + element + " tag=\"" + service + "\" id=\"" + service + "\">\n";
+    xml += std::string("<") + element + " tag=\"" + service + "\" id=\"" + service + "\"" +
+           (filter ? "" : " type=\"videotransition\"") + ">\n";
     xml += filter ? "    <name>Pointillo Dots</name>\n"
                     "    <description>The picture as dots that break apart and re-form as "
                     "Progress goes from 0 to 1</description>\n"
                   : "    <name>Pointillo Dot Morph</name>\n"
-                    "    <description>The first clip turns into dots that fly and settle into "
-                    "the second</description>\n";
+                    "    <description>The clip below turns into dots that fly and settle into the "
+                    "clip above over the composition; Reverse turns it around</description>\n";
     xml += "    <author>Pointillo</author>\n";
     for (const PluginParam& p : plugin_params(kind)) {
-        const bool time_unit = p.effect == nullptr && p.type == PluginParamType::kBool;
-        if (time_unit || (filter && p.effect != nullptr && in_particle_group(*p.effect))) {
-            continue;
+        if (described(p, kind)) {
+            xml += parameter(p, kind);
         }
-        xml += parameter(p);
     }
     xml += std::string("</") + element + ">\n";
     return xml;

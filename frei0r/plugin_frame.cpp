@@ -3,6 +3,7 @@
 #include "common/limits.h"
 #include "common/pixel_view.h"
 #include "frame/frame_plan.h"
+#include "frame/sequence.h"
 #include "frame/settings_read.h"
 #include "plugin_pixels.h"
 #include "render/render_frame.h"
@@ -42,14 +43,19 @@ void render_plugin_frame(PluginInstance& instance, double host_time, const uint3
         static_cast<std::size_t>(instance.width) * static_cast<std::size_t>(instance.height);
     // Both inputs are read before anything is written, so the output may
     // be an input.
-    premultiply_frame(input1, pixels, instance.layers[0]);
+    // "Reverse" turns input 2 into input 1: the inputs change places.
+    const bool reverse = transition && values.reverse;
+    premultiply_frame(reverse ? input2 : input1, pixels, instance.layers[0]);
     if (transition) {
-        premultiply_frame(input2, pixels, instance.layers[1]);
+        premultiply_frame(reverse ? input1 : input2, pixels, instance.layers[1]);
     }
 
-    const auto read = [&values](int32_t index, int32_t) { return effect_reading(values, index); };
     PlanRequest request;
     request.time = host_units(plugin_seconds(values, host_time));
+    const double now = host_seconds(request.time, kTimeScale);
+    const auto read = [&values, now](int32_t index, int32_t time) {
+        return effect_reading(values, index, host_seconds(time, kTimeScale), now);
+    };
     request.time_scale = kTimeScale;
     request.output = {instance.width, instance.height};
     request.active_count = 2;

@@ -32,10 +32,13 @@ display_aspect_den=11
 colorspace=709
 PROFILE
 mkdir frames
+# The values in the effect's units, as the plug-in's doubles.
+mapfile -t values < <("$build/pointillo" frei0r-values transition Duration=1.2 Spacing=4 \
+    "Dot Size=3.5" "Motion Style=2" "Enable Additional Particles=true" \
+    "Emission Rate (per second)=400")
 melt -quiet -profile profile.txt -track DOTS.png out=29 -track MORPH.png out=29 \
     -transition frei0r.pointillo_transition in=0 out=29 a_track=0 b_track=1 \
-    "Duration (seconds)=1.2" "Spacing=4" "Dot Size=3.5" "Motion Style=2" \
-    "Enable Additional Particles=1" "Emission Rate (per second)=400" \
+    "${values[@]}" \
     -consumer avformat:frames/f%03d.png vcodec=png pix_fmt=rgba
 mkdir -p "$(dirname "$out")"
 ffmpeg -v error -f lavfi -i "color=c=0x101820:s=320x176:r=25" -framerate 25 -i frames/f%03d.png \

@@ -12,7 +12,8 @@ packages=(
     libfreetype-dev libharfbuzz-dev libfontconfig-dev libpng-dev libopenexr-dev
     nlohmann-json3-dev libcli11-dev fonts-dejavu-core ffmpeg
     # the frei0r plug-ins and their hosts in the tests
-    frei0r-plugins-dev melt
+    frei0r-plugins-dev melt gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+    gstreamer1.0-plugins-bad
     # the render farm's test: a one-node Slurm cluster
     slurmctld slurmd slurm-client munge
     # the Debian package and its checks

@@ -2,6 +2,7 @@
 
 #include "cli/base/errors.h"
 #include "cli/program/effect_reports.h"
+#include "cli/program/frei0r_values.h"
 #include "cli/program/options.h"
 #include "cli/program/render_command.h"
 
@@ -43,6 +44,9 @@ int run_app(const std::vector<std::string>& args, AppContext& context) {
             return kExitOk;
         case Command::kInfo:
             print_info(*context.out, context.info());
+            return kExitOk;
+        case Command::kFrei0rValues:
+            print_frei0r_values(*context.out, line.frei0r_values);
             return kExitOk;
         case Command::kRender:
             return run_render(line.render, context);

@@ -73,6 +73,7 @@ std::optional<int> parse_command_line(const std::vector<std::string>& args, Comm
     params->add_flag("--json", line.params_json,
                      "As a JSON array for tools, hidden rows marked \"hidden\": true");
     CLI::App* info = app.add_subcommand("info", "Show the effect module's registration");
+    CLI::App* frei0r_values = add_frei0r_values_command(app, line.frei0r_values);
 
     std::vector<const char*> argv = {"pointillo"};
     for (const std::string& arg : args) {
@@ -90,9 +91,10 @@ std::optional<int> parse_command_line(const std::vector<std::string>& args, Comm
         err << "pointillo: " << e.what() << "\nRun with --help for more information.\n";
         return kExitBadInput;
     }
-    line.command = params->parsed() ? Command::kParams
-                   : info->parsed() ? Command::kInfo
-                                    : Command::kRender;
+    line.command = params->parsed()          ? Command::kParams
+                   : info->parsed()          ? Command::kInfo
+                   : frei0r_values->parsed() ? Command::kFrei0rValues
+                                             : Command::kRender;
     return std::nullopt;
 }
 

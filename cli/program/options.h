@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/program/frei0r_values.h"
+
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -32,12 +34,13 @@ struct RenderOptions {
     bool check = false; // --check: validate and report, render nothing
 };
 
-enum class Command { kRender, kParams, kInfo };
+enum class Command { kRender, kParams, kInfo, kFrei0rValues };
 
 struct CommandLine {
     Command command = Command::kRender;
     RenderOptions render;
     bool params_json = false; // params --json
+    Frei0rValuesOptions frei0r_values;
 };
 
 // Parses `args` (without the program name) into `line`. Returns the exit

@@ -56,7 +56,7 @@ std::unique_ptr<PluginInstance> particle_instance(PluginKind kind) {
             set_bool(instance->values, static_cast<int32_t>(i), 1.0);
         }
         if (std::string(params[i].name) == "Spacing") {
-            set_double(instance->values, static_cast<int32_t>(i), 4.0);
+            set_double(instance->values, static_cast<int32_t>(i), plugin_value(params[i], 4.0));
         }
     }
     return instance;

@@ -1,7 +1,9 @@
-// The plug-ins, loaded as a host loads them, give for still inputs the same
-// pixels as `pointillo render` of the equivalent scene, byte for byte: the
-// transition against the two images as sources with "Hold (seconds)" 0 and
-// "Transition (seconds)" the duration, the filter against the image as both
+// The plug-ins, loaded as a host loads them and given the effect's values
+// through their doubles in [0, 1], give for still inputs the same pixels as
+// `pointillo render` of the equivalent scene, byte for byte: the transition
+// against the two images as sources with "Hold (seconds)" 0 and "Transition
+// (seconds)" the duration, or with "Automatic" off and "Sequence Position"
+// keyed from 1 to 2 over its length; the filter against the image as both
 // sources with "Automatic" off and "Sequence Position" 1 + Progress.
 
 #include "../cli/test_support.h"
@@ -10,6 +12,7 @@
 #include "cli/frames/png_io.h"
 #include "cli/scene/layer_pixels.h"
 #include "loaded_plugin.h"
+#include "plugin_params.h"
 #include "plugin_pixels.h"
 
 #include <cmath>
@@ -87,15 +90,33 @@ std::string json_of(const Param& p) {
     return out + text;
 }
 
-void set_all(const LoadedPlugin& plugin, f0r_instance_t instance,
+// The plug-in's parameter under the effect's label (or its own name).
+const frei0r::PluginParam& plugin_param(frei0r::PluginKind kind, const std::string& label) {
+    for (const frei0r::PluginParam& p : frei0r::plugin_params(kind)) {
+        if (label == p.label || label == p.name) {
+            return p;
+        }
+    }
+    throw std::runtime_error("no parameter " + label);
+}
+
+// Sets a value given in the effect's units, as the plug-in's double.
+void set_effect_value(const LoadedPlugin& plugin, frei0r::PluginKind kind, f0r_instance_t instance,
+                      const std::string& label, double value) {
+    const frei0r::PluginParam& p = plugin_param(kind, label);
+    plugin.set(instance, p.name, frei0r::plugin_value(p, value));
+}
+
+void set_all(const LoadedPlugin& plugin, frei0r::PluginKind kind, f0r_instance_t instance,
              const std::vector<Param>& params) {
     for (const Param& p : params) {
         if (const auto* d = std::get_if<double>(&p.value)) {
-            plugin.set(instance, p.name, *d);
+            set_effect_value(plugin, kind, instance, p.name, *d);
         } else if (const auto* b = std::get_if<bool>(&p.value)) {
-            plugin.set(instance, p.name, *b ? 1.0 : 0.0);
+            plugin.set(instance, plugin_param(kind, p.name).name, *b ? 1.0 : 0.0);
         } else {
-            plugin.set(instance, p.name, std::get<f0r_param_color_t>(p.value));
+            plugin.set(instance, plugin_param(kind, p.name).name,
+                       std::get<f0r_param_color_t>(p.value));
         }
     }
 }
@@ -270,9 +291,10 @@ TEST_F(RendererMatch, TransitionFramesEqualTheRenderersScene) {
 
         f0r_instance_t instance = plugin.construct(kWidth, kHeight);
         ASSERT_NE(instance, nullptr);
-        plugin.set(instance, "Duration (seconds)", row.duration);
+        const auto kind = frei0r::PluginKind::kTransition;
+        set_effect_value(plugin, kind, instance, "Duration", row.duration);
         plugin.set(instance, "Time in Milliseconds", row.milliseconds ? 1.0 : 0.0);
-        set_all(plugin, instance, row.params);
+        set_all(plugin, kind, instance, row.params);
         const std::vector<uint32_t> in1 = frame_of(disc);
         const std::vector<uint32_t> in2 = frame_of(bars);
         std::vector<uint32_t> out(in1.size());
@@ -281,6 +303,58 @@ TEST_F(RendererMatch, TransitionFramesEqualTheRenderersScene) {
             plugin.update2(instance, row.milliseconds ? static_cast<double>(n) * 40.0 : seconds,
                            in1.data(), in2.data(), nullptr, out.data());
             expect_same_frame(out, want[n], std::string(row.what) + ", frame " + std::to_string(n));
+        }
+        plugin.destruct(instance);
+    }
+}
+
+// Automatic off, "Position" keyed from 0 at the transition's first frame to
+// 1 at its last, as MLT hands it over (frame / last frame): the renderer's
+// scene keys "Sequence Position" from 1 to 2 over the same span. Lengths of
+// one and two seconds keep the renderer's key times exact, so that its
+// interpolation and the host's give the same bits. "Reverse" swaps the
+// sources.
+TEST_F(RendererMatch, PositionDrivenTransitionEqualsTheKeyedScene) {
+    struct Row {
+        int frames; // from the first frame to the last
+        bool reverse;
+    };
+    const std::vector<Param> particles = {{"Spacing", 5.0},
+                                          {"Enable Additional Particles", true},
+                                          {"Emission Rate (per second)", 900.0},
+                                          {"Gravity (px/sec2)", 120.0},
+                                          {"Motion Style", 2.0}};
+    LoadedPlugin plugin(POINTILLO_FREI0R_TRANSITION_PATH);
+    ASSERT_NE(plugin.update2, nullptr);
+    const auto kind = frei0r::PluginKind::kTransition;
+    for (const Row row : {Row{25, false}, Row{50, true}}) {
+        const double length = row.frames / 25.0;
+        char keys[160];
+        std::snprintf(keys, sizeof keys,
+                      R"("Automatic": false, "Sequence Position": [[0, 1], [%.17g, 2]], )", length);
+        const char* sources = row.reverse ? R"([{"image": "bars.png"}, {"image": "disc.png"}])"
+                                          : R"([{"image": "disc.png"}, {"image": "bars.png"}])";
+        const std::string scene =
+            std::string(R"({"comp": {"width": 96, "height": 64, "fps": 25, "duration": )") +
+            std::to_string(length + 0.04) + R"(}, "sources": )" + sources + R"(, "params": {)" +
+            keys + params_json(particles) + "}}";
+        const auto want = render(scene, "position" + std::to_string(row.frames));
+        ASSERT_EQ(want.size(), static_cast<size_t>(row.frames + 1));
+        expect_moving(want);
+
+        f0r_instance_t instance = plugin.construct(kWidth, kHeight);
+        ASSERT_NE(instance, nullptr);
+        plugin.set(instance, "Automatic", 0.0);
+        plugin.set(instance, "Reverse", row.reverse ? 1.0 : 0.0);
+        set_all(plugin, kind, instance, particles);
+        const std::vector<uint32_t> in1 = frame_of(disc);
+        const std::vector<uint32_t> in2 = frame_of(bars);
+        std::vector<uint32_t> out(in1.size());
+        for (int n = 0; n <= row.frames; ++n) {
+            plugin.set(instance, "Position", static_cast<double>(n) / row.frames);
+            plugin.update2(instance, n / 25.0, in1.data(), in2.data(), nullptr, out.data());
+            expect_same_frame(out, want[static_cast<size_t>(n)],
+                              std::to_string(row.frames) + " frames, frame " + std::to_string(n));
         }
         plugin.destruct(instance);
     }
@@ -316,7 +390,7 @@ TEST_F(RendererMatch, FilterFramesEqualTheRenderersScene) {
 
         f0r_instance_t instance = plugin.construct(kWidth, kHeight);
         ASSERT_NE(instance, nullptr);
-        set_all(plugin, instance, row.params);
+        set_all(plugin, frei0r::PluginKind::kFilter, instance, row.params);
         const std::vector<uint32_t> in = frame_of(disc);
         std::vector<uint32_t> out(in.size());
         for (size_t n = 0; n < want.size(); ++n) {
