@@ -37,13 +37,6 @@ std::string number(double value) {
     return std::string(text, end);
 }
 
-// The effect's defaults are 32-bit floats: "0.4", not "0.4000000059604645".
-std::string float_text(double value) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, static_cast<float>(value)).ptr;
-    return std::string(text, end);
-}
-
 bool in_particle_group(const ParamSpec& spec) {
     return spec.index > param_index_of(param_id::kAdditionalParticlesGroup) &&
            spec.index < param_index_of(param_id::kAdditionalParticlesEnd);
@@ -71,15 +64,19 @@ std::string attribute(const char* name, const std::string& value) {
 // Kdenlive shows a slider's value as the plug-in's double times `factor`
 // plus `offset`, so the panel reads in the effect's units over the
 // slider's useful range, and hands the plug-in (shown - offset) / factor.
+// The default is the plug-in's double: Kdenlive hands it over untouched.
 std::string slider_attributes(const PluginParam& p) {
-    std::string head =
-        attribute("default", float_text(p.default_value)) + attribute("min", number(p.slider_min)) +
-        attribute("max", number(p.slider_max)) + attribute("decimals", std::to_string(p.decimals));
-    if (p.max - p.min != 1.0) {
-        head += attribute("factor", number(p.max - p.min));
+    std::string head = attribute("default", number(plugin_value(p, p.default_value))) +
+                       attribute("min", number(p.slider_min)) +
+                       attribute("max", number(p.slider_max)) +
+                       attribute("decimals", std::to_string(p.decimals));
+    if (p.max - p.origin != 1.0) {
+        head += attribute("factor", number(p.max - p.origin));
     }
-    if (p.min != 0.0) {
-        head += attribute("offset", number(p.min));
+    // Only the ranges reaching below 0 need one; Kdenlive 22.12 shows the
+    // value without it, newer versions with it.
+    if (p.origin != 0.0) {
+        head += attribute("offset", number(p.origin));
     }
     // The unit beside the value, where the label does not carry it.
     if (*p.unit != '\0' && std::string_view(p.label).find('(') == std::string_view::npos) {

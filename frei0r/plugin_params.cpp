@@ -129,6 +129,16 @@ std::vector<std::string_view> items_of(const ParamSpec& spec) {
     return items;
 }
 
+// "x × 200, at least 2" or "-10 + x × 20": what the double x stands for.
+std::string linear_text(const PluginParam& p) {
+    std::string text = p.origin != 0.0 ? float_text(p.origin) + " + " : "";
+    text += "x × " + float_text(p.max - p.origin);
+    if (p.min > p.origin) {
+        text += ", at least " + float_text(p.min);
+    }
+    return text;
+}
+
 std::string explanation_of(const PluginParam& p) {
     std::string text = p.help;
     switch (p.mapping) {
@@ -144,8 +154,8 @@ std::string explanation_of(const PluginParam& p) {
     }
     case ValueMapping::kLinear: {
         const std::string unit = *p.unit != '\0' ? std::string(" ") + p.unit : "";
-        text += "; " + float_text(p.min) + " to " + float_text(p.max) + unit +
-                " linearly over 0 to 1; default " + float_text(p.default_value) + unit + " (" +
+        text += "; " + float_text(p.min) + " to " + float_text(p.max) + unit + ", " +
+                linear_text(p) + "; default " + float_text(p.default_value) + unit + " (" +
                 short_text(plugin_value(p, p.default_value)) + ")";
         break;
     }
@@ -189,13 +199,14 @@ PluginParam effect_param(const ParamSpec& spec) {
         break;
     case ParamType::kPopup:
         p.mapping = ValueMapping::kItems;
-        p.min = p.slider_min = 1.0;
+        p.min = p.slider_min = p.origin = 1.0;
         p.max = p.slider_max = static_cast<double>(spec.num_choices);
         break;
     default:
         p.mapping = ValueMapping::kLinear;
         p.min = decimal_of(spec.valid_min);
         p.max = decimal_of(spec.valid_max);
+        p.origin = p.min < 0.0 ? p.min : 0.0;
         p.slider_min = decimal_of(spec.slider_min);
         p.slider_max = decimal_of(spec.slider_max);
         break;
@@ -347,7 +358,7 @@ double effect_value(const PluginParam& p, double x) {
     case ValueMapping::kItems:
         return p.min + std::round(t * (p.max - p.min));
     case ValueMapping::kLinear: {
-        double v = p.min + t * (p.max - p.min);
+        double v = p.origin + t * (p.max - p.origin);
         // Rounded to 15 significant digits of the range's largest end: a
         // value written in the effect's units with no more digits (every
         // editor's panel value) maps to a double that maps back onto it
@@ -372,7 +383,7 @@ double plugin_value(const PluginParam& p, double value) {
         return value >= 0.5 ? 1.0 : 0.0;
     }
     const double v = held(value, p.min, p.max);
-    const double x = (v - p.min) / (p.max - p.min);
+    const double x = (v - p.origin) / (p.max - p.origin);
     if (p.mapping == ValueMapping::kItems) {
         return x;
     }
@@ -492,8 +503,13 @@ ParamReading effect_reading(const PluginValues& values, int32_t index, double se
         } else {
             // As a host interpolates the key from (0, 1) to (length, 2),
             // held to the keys outside them.
-            const double length = now / values.progress;
-            const double q = (seconds - 0.0) / (length - 0.0);
+            // At 0 there has been no motion yet; a position reached at
+            // time 0 has been there since.
+            double q = 0.0;
+            if (values.progress > 0.0) {
+                const double length = now / values.progress;
+                q = length > 0.0 ? (seconds - 0.0) / (length - 0.0) : (seconds > 0.0 ? 1.0 : 0.0);
+            }
             r.number = 1.0 + 1.0 * (!(q > 0.0) ? 0.0 : (q < 1.0 ? q : 1.0));
         }
         break;

@@ -37,10 +37,10 @@ enum class PluginRole {
     kReverse,      // the transition's "Reverse"
 };
 
-// How a double in [0, 1] stands for the effect's value.
+// How a double x in [0, 1] stands for the effect's value.
 enum class ValueMapping {
     kNone,   // bools and colours
-    kLinear, // min + x (max - min)
+    kLinear, // origin + x (max - origin), held to min..max
     kItems,  // item k of n at (k - 1) / (n - 1), the nearest item winning
 };
 
@@ -55,8 +55,12 @@ struct PluginParam {
     const char* unit = "";        // "px", "%", "seconds", ... or "" for plain numbers
     const ParamSpec* effect = nullptr;
     // In the effect's units; popups by item number from 1.
-    double min = 0.0; // what the doubles 0 and 1 stand for
+    double min = 0.0; // the range values are held to
     double max = 0.0;
+    // What the double 0 stands for (1 stands for max): 0 for ranges that
+    // start at 0 or above, so that an editor shows x times (max - origin)
+    // with no offset (Kdenlive 22.12 applies none), else min.
+    double origin = 0.0;
     double slider_min = 0.0; // the useful range, where a slider is fine enough
     double slider_max = 0.0;
     double default_value = 0.0;

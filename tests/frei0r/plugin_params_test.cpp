@@ -106,8 +106,8 @@ TEST(Frei0rParams, NamesAreLettersDigitsAndSpacesAndExplainTheirUnits) {
     EXPECT_STREQ(param(PluginKind::kTransition, "Break Apart / Settle (%)").name,
                  "Break Apart Settle");
     EXPECT_STREQ(param(PluginKind::kTransition, "Gravity (px/sec2)").explanation,
-                 "Downward pull on the particles, negative pulls up; -4000 to 4000 px/sec2 "
-                 "linearly over 0 to 1; default 0 px/sec2 (0.5)");
+                 "Downward pull on the particles, negative pulls up; -4000 to 4000 px/sec2, "
+                 "-4000 + x × 8000; default 0 px/sec2 (0.5)");
     EXPECT_STREQ(param(PluginKind::kFilter, "Order").explanation,
                  "Which dots leave first: 0 Left to Right, 0.2 Right to Left, 0.4 Top to Bottom, "
                  "0.6 Bottom to Top, 0.8 Center Out, 1 Random; default Left to Right");
@@ -175,10 +175,10 @@ TEST(Frei0rParams, ValuesAreCheckedWhereTheHostSetsThem) {
     };
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const Row rows[] = {
-        {"Spacing", 0.0, 2.0},              // 0 is the range's low end
-        {"Spacing", 1.0, 200.0},            // 1 its high end
-        {"Spacing", 0.5, 101.0},            // linear between
-        {"Spacing", -3.0, 2.0},             // held to [0, 1]
+        {"Spacing", 0.0, 2.0},              // x times 200, held to 2 and up
+        {"Spacing", 1.0, 200.0},            //
+        {"Spacing", 0.5, 100.0},            //
+        {"Spacing", -3.0, 2.0},             // x held to [0, 1]
         {"Scatter", 1e9, 4000.0},           //
         {"Scatter", nan, 180.0},            // ignored: the default stays
         {"Gravity", 0.25, -2000.0},         //
@@ -193,7 +193,8 @@ TEST(Frei0rParams, ValuesAreCheckedWhereTheHostSetsThem) {
         {"Duration", 1.0, 3600.0},          //
         {"Position", 0.375, 0.375},         // 0 to 1 as it is
         {"Random Seed", 0.000042, 42.0},    //
-        {"Life", 0.5, 2.525},               //
+        {"Life", 0.5, 2.5},                 //
+        {"Swirl Turns", 0.25, -5.0},        // -10 + x times 20
         {"Time in Milliseconds", 1.0, 1.0}, //
         {"Reverse", 1.0, 1.0},              //
     };

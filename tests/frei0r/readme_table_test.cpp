@@ -27,7 +27,9 @@ std::string row_of(std::size_t index, const PluginParam& p, const char* plugin) 
     switch (p.mapping) {
     case ValueMapping::kLinear:
         range = number(p.min) + " to " + number(p.max) + unit;
-        mapping = "linear";
+        mapping = (p.origin != 0.0 ? number(p.origin) + " + " : "") + "x × " +
+                  number(p.max - p.origin) +
+                  (p.min > p.origin ? ", at least " + number(p.min) : "");
         fallback = number(p.default_value) + unit;
         break;
     case ValueMapping::kItems: {
