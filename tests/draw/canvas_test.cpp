@@ -432,7 +432,8 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
         }
     }
     Canvas canvas = blank(8, 6);
-    draw_masked_dot(canvas, DotShape::kSquare, 0.75f, 3.0f, 2.0f, 10.0f, 0.0f, mask, true, kWhite);
+    draw_masked_dot(canvas, {DotShape::kSquare, 0.75f, true, kWhite}, {3.0f, 2.0f, 10.0f, 0.0f},
+                    mask);
     for (int32_t i = 0; i < 6; ++i) {
         for (int32_t j = 0; j < 8; ++j) {
             const PremultipliedPixel& p = pixel(canvas, j, i);
@@ -449,7 +450,8 @@ TEST(MaskedDot, CoverageAndColourComeFromTheMaskPixel) {
     // Not matching colours: the dot colour, still cut by the mask.
     Canvas plain = blank(8, 6);
     const Rgb green{0.0f, 1.0f, 0.0f};
-    draw_masked_dot(plain, DotShape::kSquare, 0.75f, 3.0f, 2.0f, 10.0f, 0.0f, mask, false, green);
+    draw_masked_dot(plain, {DotShape::kSquare, 0.75f, false, green}, {3.0f, 2.0f, 10.0f, 0.0f},
+                    mask);
     EXPECT_EQ(pixel(plain, 2, 1).red, 0.0f);
     EXPECT_EQ(pixel(plain, 2, 1).green, pixel(plain, 2, 1).alpha);
     EXPECT_EQ(pixel(plain, 5, 1).alpha, 0.0f);
@@ -480,7 +482,8 @@ TEST(MaskedDot, MatchesDefinition) {
             const Rgb dot_color{0.9f, 0.1f, 0.4f};
             Canvas canvas = seeded_canvas(kW, kH, n);
             const Canvas before = canvas;
-            draw_masked_dot(canvas, shape, s, x, y, radius, inner, mask, match, dot_color, kernels);
+            draw_masked_dot(canvas, {shape, s, match, dot_color}, {x, y, radius, inner}, mask,
+                            kernels);
             for (int32_t i = 0; i < kH; ++i) {
                 for (int32_t j = 0; j < kW; ++j) {
                     const bool inside = j < 50 && i < 30;

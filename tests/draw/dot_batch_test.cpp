@@ -25,9 +25,7 @@ Canvas drawn_one_by_one(int32_t width, int32_t height, const DotStyle& style,
     reset_canvas(canvas, width, height);
     for (const DotDraw& dot : dots) {
         if (dot.mask != nullptr) {
-            draw_masked_dot(canvas, style.shape, style.softness, dot.x, dot.y, dot.radius,
-                            dot.inner_radius, *dot.mask, style.match_source_colors, style.dot_color,
-                            portable);
+            draw_masked_dot(canvas, style, place_of(dot), *dot.mask, portable);
         } else {
             draw_dot(canvas, style.shape, style.softness, dot.x, dot.y, dot.radius,
                      dot.inner_radius, dot.opacity, dot.color, portable);

@@ -136,14 +136,14 @@ void draw_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, 
     }
 }
 
-void draw_masked_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
-                     float inner_radius, const SourceMask& mask, bool match_source_colors,
-                     Rgb dot_color, const DrawKernels& kernels) {
+void draw_masked_dot(Canvas& canvas, const DotStyle& style, const DotPlace& place,
+                     const SourceMask& mask, const DrawKernels& kernels) {
     Footprint fp;
     raster::RowGeometry g;
-    if (place_dot(canvas, effective_softness(softness), x, y, radius, inner_radius, fp, g)) {
-        kernels.masked_dot(raster::whole_canvas(canvas), fp, shape, g, y, make_mask_sampler(mask),
-                           match_source_colors, dot_color);
+    if (place_dot(canvas, effective_softness(style.softness), place.x, place.y, place.radius,
+                  place.inner_radius, fp, g)) {
+        kernels.masked_dot(raster::whole_canvas(canvas), fp, style.shape, g, place.y,
+                           make_mask_sampler(mask), style.match_source_colors, style.dot_color);
     }
 }
 

@@ -59,11 +59,27 @@ void draw_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, 
               float inner_radius, float opacity, Rgb color,
               const DrawKernels& kernels = draw_kernels());
 
+// What every dot of a batch shares.
+struct DotStyle {
+    DotShape shape = DotShape::kCircle;
+    float softness = 0.75f;          // before the 0.75 floor
+    bool match_source_colors = true; // masked dots: the mask's colours
+    Rgb dot_color;                   // masked dots when not matching
+};
+
+// Where one dot lies, in canvas pixels; a ring's hole is `inner_radius`.
+struct DotPlace {
+    float x = 0.0f;
+    float y = 0.0f;
+    float radius = 0.0f;
+    float inner_radius = 0.0f;
+};
+
 // Draws one dot of a solid phase: each pixel's opacity is the mask's coverage
-// there, and its colour the mask's colour (or `dot_color` when not matching).
-void draw_masked_dot(Canvas& canvas, DotShape shape, float softness, float x, float y, float radius,
-                     float inner_radius, const SourceMask& mask, bool match_source_colors,
-                     Rgb dot_color, const DrawKernels& kernels = draw_kernels());
+// there, and its colour the mask's colour (or the style's dot colour when not
+// matching).
+void draw_masked_dot(Canvas& canvas, const DotStyle& style, const DotPlace& place,
+                     const SourceMask& mask, const DrawKernels& kernels = draw_kernels());
 
 // Overwrites the canvas with the mask drawn solid; polls `cancel` every 64 rows.
 void fill_solid_source(Canvas& canvas, const SourceMask& mask, bool match_source_colors,

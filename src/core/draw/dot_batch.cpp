@@ -81,9 +81,7 @@ void draw_in_order(Canvas& canvas, const DotStyle& style, std::span<const DotDra
                    const DrawKernels& kernels) {
     for (const DotDraw& dot : dots) {
         if (dot.mask != nullptr) {
-            draw_masked_dot(canvas, style.shape, style.softness, dot.x, dot.y, dot.radius,
-                            dot.inner_radius, *dot.mask, style.match_source_colors, style.dot_color,
-                            kernels);
+            draw_masked_dot(canvas, style, place_of(dot), *dot.mask, kernels);
         } else {
             draw_dot(canvas, style.shape, style.softness, dot.x, dot.y, dot.radius,
                      dot.inner_radius, dot.opacity, dot.color, kernels);

@@ -25,13 +25,10 @@ struct DotDraw {
     const SourceMask* mask = nullptr;
 };
 
-// What every dot of a batch shares.
-struct DotStyle {
-    DotShape shape = DotShape::kCircle;
-    float softness = 0.75f;          // before the 0.75 floor
-    bool match_source_colors = true; // masked dots: the mask's colours
-    Rgb dot_color;                   // masked dots when not matching
-};
+// Where `dot` lies, as draw_masked_dot takes it.
+inline DotPlace place_of(const DotDraw& dot) {
+    return {dot.x, dot.y, dot.radius, dot.inner_radius};
+}
 
 // Sizes the canvas to width x height and draws `dots` in list order: the
 // same pixels, bit for bit, as reset_canvas followed by draw_dot (or
