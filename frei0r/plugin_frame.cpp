@@ -66,8 +66,7 @@ void render_plugin_frame(PluginInstance& instance, double host_time, const uint3
         return SourceRef{
             key, instance.width, instance.height, {0, 0, instance.width, instance.height}};
     };
-    const Settings settings = read_settings(read, request.time);
-    const FramePlan plan = plan_frame(settings, request, PlanHost{read, checkout});
+    const FramePlan plan = plan_frame(request, PlanHost{read, checkout});
 
     const auto sources = [&](const SourceRef& source, PixelsUse use) {
         const std::vector<std::byte>& layer = instance.layers[source.key == 1 ? 1 : 0];

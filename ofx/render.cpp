@@ -405,8 +405,7 @@ void render(const Instance& self, OfxPropertySetHandle in_args) {
     request.downsample_y = sy;
     request.output = layers[0].scaled;
     request.active_count = 2;
-    const Settings settings = read_settings(read, request.time);
-    const FramePlan plan = plan_frame(settings, request, PlanHost{read, checkout});
+    const FramePlan plan = plan_frame(request, PlanHost{read, checkout});
 
     const PixelDepth depth = out.depth;
     const std::ptrdiff_t pixel_bytes = bytes_per_pixel(depth);

@@ -21,6 +21,7 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace pointillo::test {
@@ -158,6 +159,42 @@ TEST_F(CoreFrame, EqualsTheModulesFrame) {
         ASSERT_EQ(got.size(), want.size()) << row.seconds << " s";
         EXPECT_EQ(std::memcmp(got.data(), want.data(), got.size()), 0)
             << row.seconds << " s, " << row.depth << " bits, solid " << row.solid;
+    }
+}
+
+// The one call reads the snapshot at the frame time and plans with it: the
+// same reads and checkouts, in the same order, as read_settings followed by
+// plan_frame.
+TEST_F(CoreFrame, OneCallReadsAndPlansAsTheTwoSteps) {
+    instance.set_value("Enable Additional Particles", 1);
+    instance.set_value("Emission Rate (per second)", 400);
+    for (const double seconds : {0.2, 1.3, 2.7}) {
+        const hostsim::FrameCall frame = frame_at(seconds);
+        PlanRequest request;
+        request.time = frame.time;
+        request.time_scale = frame.time_scale;
+        request.output = {frame.width, frame.height};
+        request.active_count = 3;
+        std::vector<int32_t> log; // reads as index and time, checkouts as -1 - position and time
+        const auto read = [&](int32_t index, int32_t time) {
+            log.insert(log.end(), {index, time});
+            return reading(index, time);
+        };
+        const auto checkout = [&](int32_t position, int32_t time) {
+            log.insert(log.end(), {-1 - position, time});
+            return SourceRef{
+                position, frame.width, frame.height, {0, 0, frame.width, frame.height}};
+        };
+        const Settings settings = read_settings(read, request.time);
+        const FramePlan two_steps = plan_frame(settings, request, PlanHost{read, checkout});
+        const std::vector<int32_t> want = std::exchange(log, {});
+        const FramePlan one_call = plan_frame(request, PlanHost{read, checkout});
+        EXPECT_EQ(log, want) << seconds << " s";
+        EXPECT_EQ(one_call.source_count, two_steps.source_count) << seconds << " s";
+        EXPECT_EQ(one_call.emission_steps.size(), two_steps.emission_steps.size())
+            << seconds << " s";
+        EXPECT_TRUE(one_call.settings == two_steps.settings) << seconds << " s";
+        EXPECT_TRUE(one_call.state == two_steps.state) << seconds << " s";
     }
 }
 

@@ -371,8 +371,7 @@ void render_studio_frame(StudioScene& scene, int32_t frame, int32_t preview, Stu
         return SourceRef{static_cast<int32_t>(k), prepared.sources[k]->width,
                          prepared.sources[k]->height, LayerRect{0, 0, layer.width, layer.height}};
     };
-    const Settings settings = read_settings(read, request.time);
-    const FramePlan plan = plan_frame(settings, request, PlanHost{read, checkout});
+    const FramePlan plan = plan_frame(request, PlanHost{read, checkout});
     const auto lend = [&](const SourceRef& source, PixelsUse use) {
         use(view_of(layer_at(static_cast<size_t>(source.key))));
     };

@@ -145,4 +145,8 @@ FramePlan plan_frame(const Settings& settings, const PlanRequest& request, const
     return plan;
 }
 
+FramePlan plan_frame(const PlanRequest& request, const PlanHost& host) {
+    return plan_frame(read_settings(host.read, request.time), request, host);
+}
+
 } // namespace pointillo

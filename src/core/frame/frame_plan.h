@@ -92,6 +92,13 @@ struct PlanHost {
 // sequence position (manual mode), for "Life (seconds)", "Life Randomness
 // (%)" and whole snapshots at the emission samples, and for the sources the
 // frame and its steps draw, in the order the frame needs them.
+// `settings` must be the snapshot at the frame time: the host read it with
+// read_settings at `request.time`, and the only host calls in between are
+// ones that read no parameter (the module probes its slots there).
 FramePlan plan_frame(const Settings& settings, const PlanRequest& request, const PlanHost& host);
+
+// read_settings at the frame time, then plan_frame with it: for hosts that
+// have nothing to ask between the two.
+FramePlan plan_frame(const PlanRequest& request, const PlanHost& host);
 
 } // namespace pointillo
