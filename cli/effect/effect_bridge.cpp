@@ -9,6 +9,7 @@
 
 #include "hostsim/command.h"
 #include "hostsim/frame.h"
+#include "hostsim/iterate_pool.h"
 #include "hostsim/loaded_effect.h"
 #include "hostsim/module.h"
 #include "hostsim/replay.h"
@@ -581,6 +582,13 @@ void EffectSession::hand_over_sources(const SceneSetup& setup, ScenePixels&& pix
     const ScenePixels taken = std::move(pixels);
     Session& s = loaded().session;
     const std::shared_lock<std::shared_mutex> lock = s.bind(setup, taken);
+}
+
+void EffectSession::set_frame_threads(int32_t threads) {
+    hostsim::IteratePool& pool = loaded().session.host.iterate;
+    hostsim::IterateSettings settings = pool.settings();
+    settings.threads = std::max(threads, int32_t{1});
+    pool.set(settings);
 }
 
 void EffectSession::export_replay(const PreparedScene& scene, std::span<const int32_t> frames,

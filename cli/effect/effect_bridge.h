@@ -137,6 +137,10 @@ class EffectSession {
     // known by its pixels and keeps them.
     void hand_over_sources(const SceneSetup& setup, ScenePixels&& pixels);
 
+    // The threads the host lends each frame to draw it on (at least 1; until
+    // set, one per core).
+    void set_frame_threads(int32_t threads);
+
     // Writes a replay bundle (hostsim/replay.h) of exactly what the host
     // hands the effect for these frames of the scene: every parameter's
     // value or keyframes, the layers' pixels at the scene's depth and

@@ -72,6 +72,7 @@ AppContext effect_app_context(EffectSession& session) {
     context.hand_over_sources = [&session](const SceneSetup& setup, ScenePixels&& pixels) {
         session.hand_over_sources(setup, std::move(pixels));
     };
+    context.set_frame_threads = [&session](int32_t threads) { session.set_frame_threads(threads); };
     context.parameters = [&session] { return session.parameters(); };
     context.info = [&session] { return session.info(); };
     context.export_replay = [&session](const PreparedScene& scene, std::span<const int32_t> frames,

@@ -31,6 +31,9 @@ struct AppContext {
     // scene's source pixels moved out of it: the renderer takes them into its
     // own keeping (null: they stay in the scene).
     std::function<void(const SceneSetup&, ScenePixels&&)> hand_over_sources;
+    // Called before the first frame with the threads each frame is drawn on
+    // (null: the renderer's own choice).
+    std::function<void(int32_t)> set_frame_threads;
     std::function<void(const PreparedScene&, std::span<const int32_t>,
                        const std::filesystem::path&)>
         export_replay;

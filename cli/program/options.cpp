@@ -31,6 +31,9 @@ std::optional<int> parse_command_line(const std::vector<std::string>& args, Comm
         render->add_option("--frame", o.frame, "A single frame, by number or time (1.5s)");
     frames->excludes(frame);
     render->add_option("--jobs", o.jobs, "Frames rendered at once (default: number of cores)");
+    render->add_option("--threads", o.threads,
+                       "Threads each frame is drawn on (default: the cores shared among the "
+                       "frames rendered at once)");
     render->add_option("--depth", o.depth, "Bits per channel: 8, 16 or 32");
     render->add_option("--downsample", o.downsample, "Render at 1/N resolution, N from 1 to 8");
     render->add_option("--background", o.background,

@@ -18,6 +18,7 @@ struct RenderOptions {
     std::optional<std::string> frames;
     std::optional<std::string> frame;
     std::optional<int32_t> jobs;
+    std::optional<int32_t> threads; // per frame
     std::optional<int32_t> depth;
     std::optional<int32_t> downsample;
     std::optional<std::string> background;

@@ -233,6 +233,9 @@ int run_render(const RenderOptions& o, AppContext& context) {
         report_check(plan, o, warnings, context);
         return kExitOk;
     }
+    if (context.set_frame_threads) {
+        context.set_frame_threads(plan.frame_threads);
+    }
     std::atomic<bool> own_cancel{false};
     std::atomic<bool>& cancel = context.cancel != nullptr ? *context.cancel : own_cancel;
     if (plan.still) {

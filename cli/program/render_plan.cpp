@@ -15,6 +15,7 @@ namespace pointillo {
 namespace {
 
 constexpr int32_t kMaxJobs = 1024;
+constexpr int32_t kMaxThreads = 1024;
 
 std::string extension_of(const std::string& name) {
     std::string extension = std::filesystem::path(name).extension().string();
@@ -82,8 +83,16 @@ RenderPlan plan_render(const RenderOptions& o, std::vector<EffectParam> params_g
         throw InputError("--jobs " + std::to_string(*o.jobs) + ": must be from 1 to " +
                          std::to_string(kMaxJobs));
     }
-    job.jobs =
-        o.jobs.value_or(std::max(1, static_cast<int32_t>(std::thread::hardware_concurrency())));
+    const int32_t cores = std::max(1, static_cast<int32_t>(std::thread::hardware_concurrency()));
+    job.jobs = o.jobs.value_or(cores);
+    if (o.threads && (*o.threads < 1 || *o.threads > kMaxThreads)) {
+        throw InputError("--threads " + std::to_string(*o.threads) + ": must be from 1 to " +
+                         std::to_string(kMaxThreads));
+    }
+    // A still or a short range keeps fewer frames in flight than --jobs, and
+    // their frames take the cores the idle jobs leave.
+    const int32_t at_once = std::max(1, std::min(job.jobs, job.frames.count()));
+    plan.frame_threads = o.threads.value_or(std::max(1, cores / at_once));
     job.out_dir = o.output;
     job.resume = o.resume || o.force_resume;
     job.background = scene.background;

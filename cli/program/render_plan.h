@@ -21,6 +21,9 @@ struct RenderPlan {
     std::vector<std::string> warnings;
     PreparedScene prepared;
     RenderJob job;
+    // Threads each frame is drawn on: with job.jobs frames at once, together
+    // no more than the cores unless --threads asks for more.
+    int32_t frame_threads = 1;
     MotionBlur blur;
     VideoQuality quality = VideoQuality::High;
     std::optional<int32_t> crf;

@@ -287,6 +287,8 @@ std::vector<BadInput> bad_inputs() {
          {"excludes"}},
         {"zero jobs", with_comp(""), args({"--jobs", "0"}), {"--jobs 0:"}},
         {"jobs not a number", with_comp(""), args({"--jobs", "many"}), {"--jobs"}},
+        {"zero threads", with_comp(""), args({"--threads", "0"}), {"--threads 0:"}},
+        {"too many threads", with_comp(""), args({"--threads", "1025"}), {"--threads 1025:"}},
         {"depth 10", with_comp(""), args({"--depth", "10"}), {"--depth 10: must be 8, 16 or 32"}},
         {"downsample 0", with_comp(""), args({"--downsample", "0"}), {"--downsample 0:"}},
         {"background name",

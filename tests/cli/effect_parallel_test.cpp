@@ -70,6 +70,55 @@ TEST(EffectParallel, JobsAndChunksWriteTheSameBytes) {
     }
 }
 
+// Frames drawn on several threads each, however the cores are shared
+// between frames at once and threads per frame, and a still on every core,
+// write the bytes of one thread and one job.
+TEST(EffectParallel, ThreadsPerFrameWriteTheSameBytes) {
+    const TempDir dir;
+    testing_support::write_word_png(dir / "dot.png", "DOT", 160, 90, 5, 8, {255, 255, 255, 255});
+    testing_support::write_text(dir / "scene.json", kScene);
+    for (const std::string depth : {"8", "32"}) {
+        const TempDir one;
+        const AppRun serial = render(dir, one, depth, "10-15", 1, {"--threads", "1"});
+        ASSERT_EQ(serial.status, 0) << serial.err;
+        struct Split {
+            int jobs;
+            std::vector<std::string> threads; // empty: the renderer's share
+        };
+        const Split splits[] = {{1, {"--threads", "2"}},
+                                {1, {"--threads", "7"}},
+                                {2, {"--threads", "3"}},
+                                {3, {"--threads", "16"}},
+                                {2, {}},
+                                {1, {}}};
+        for (const Split& split : splits) {
+            const std::string what =
+                "depth " + depth + ", --jobs " + std::to_string(split.jobs) +
+                (split.threads.empty() ? "" : " --threads " + split.threads[1]);
+            const TempDir out;
+            const AppRun run = render(dir, out, depth, "10-15", split.jobs, split.threads);
+            ASSERT_EQ(run.status, 0) << what << ": " << run.err;
+            expect_same_files(one, out, what);
+        }
+        const TempDir stills;
+        const std::string name = depth == "32" ? "still.exr" : "still.png";
+        for (const char* threads : {"1", "5"}) {
+            const AppRun run = run_pointillo({"render", (dir / "scene.json").string(), "-o",
+                                              (stills / threads).string() + name, "--depth", depth,
+                                              "--frame", "12", "--threads", threads});
+            ASSERT_EQ(run.status, 0) << run.err;
+        }
+        const AppRun every_core =
+            run_pointillo({"render", (dir / "scene.json").string(), "-o",
+                           (stills / "all").string() + name, "--depth", depth, "--frame", "12"});
+        ASSERT_EQ(every_core.status, 0) << every_core.err;
+        const std::vector<uint8_t> still = read_bytes(stills / ("1" + name));
+        EXPECT_TRUE(still == read_bytes(stills / ("5" + name))) << depth;
+        EXPECT_TRUE(still == read_bytes(stills / ("all" + name))) << depth;
+        EXPECT_TRUE(still == read_bytes(one / ("frame_00012" + name.substr(5)))) << depth;
+    }
+}
+
 // Sub-frames are summed in time order inside one frame's render, so motion
 // blur too gives the same bytes for any thread count and chunking. Depth 32
 // is the one whose sums (in double) would show another order.
