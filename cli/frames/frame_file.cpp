@@ -2,6 +2,7 @@
 
 #include "cli/frames/exr_io.h"
 #include "cli/frames/png_io.h"
+#include "cli/frames/straight_8.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -172,13 +173,23 @@ void png_row_8(const std::byte* from, int32_t width, const std::optional<Rgb8>& 
                uint8_t* to) {
     const uint32_t bg[3] = {background ? background->red : 0u, background ? background->green : 0u,
                             background ? background->blue : 0u};
+    if (background) {
+        for (int32_t x = 0; x < width; ++x, from += 4, to += 4) {
+            const uint32_t a = std::to_integer<uint32_t>(from[0]);
+            for (int c = 0; c < 3; ++c) {
+                to[c] = over_background_8(std::to_integer<uint32_t>(from[c + 1]), a, bg[c]);
+            }
+            to[3] = 255;
+        }
+        return;
+    }
+    const Straight8& straight = straight_8();
     for (int32_t x = 0; x < width; ++x, from += 4, to += 4) {
         const uint32_t a = std::to_integer<uint32_t>(from[0]);
         for (int c = 0; c < 3; ++c) {
-            const uint32_t v = std::to_integer<uint32_t>(from[c + 1]);
-            to[c] = background ? over_background_8(v, a, bg[c]) : unpremultiply_8(v, a);
+            to[c] = straight(std::to_integer<uint32_t>(from[c + 1]), a);
         }
-        to[3] = background ? uint8_t{255} : static_cast<uint8_t>(a);
+        to[3] = static_cast<uint8_t>(a);
     }
 }
 

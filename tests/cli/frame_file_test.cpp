@@ -1,6 +1,7 @@
 #include "cli/frames/exr_io.h"
 #include "cli/frames/frame_file.h"
 #include "cli/frames/png_io.h"
+#include "cli/frames/straight_8.h"
 #include "test_support.h"
 
 #include <cmath>
@@ -34,6 +35,23 @@ TEST(FrameFile, UnpremultiplyEightBitsRoundsHalfUpAndCaps) {
     };
     for (const Row& row : rows) {
         EXPECT_EQ(unpremultiply_8(row.c, row.a), row.expected) << "c " << row.c << " a " << row.a;
+    }
+}
+
+// The reciprocals the PNG rows use give the division's result for every
+// colour and alpha, premultiplied or not (colours above alpha included).
+TEST(FrameFile, StraightWithoutDivisionMatchesUnpremultiplyEverywhere) {
+    const Straight8& straight = straight_8();
+    int32_t wrong = 0;
+    for (uint32_t a = 0; a < 256; ++a) {
+        for (uint32_t c = 0; c < 256; ++c) {
+            if (straight(c, a) != unpremultiply_8(c, a)) {
+                ADD_FAILURE() << "colour " << c << ", alpha " << a;
+                if (++wrong == 10) {
+                    return;
+                }
+            }
+        }
     }
 }
 
