@@ -133,7 +133,8 @@ TEST(ReplayFrames, AnotherParameterListIsRefused) {
 }
 
 // The tool itself, run as a user runs it. Under Wine a nested program would
-// need Wine's own shell, so the Linux build alone runs it.
+// need Wine's own shell, so the Linux builds alone run it (ARM64's under
+// qemu, as the test itself is).
 TEST(ReplayTool, BenchRendersEveryFrameAndWritesNothing) {
 #if defined(_WIN32)
     GTEST_SKIP() << "runs the Linux tool";
@@ -163,8 +164,8 @@ TEST(ReplayTool, BenchRendersEveryFrameAndWritesNothing) {
     };
     const std::vector<std::string> before = listing();
     const fs::path out = dir.parent_path() / "pointillo_replay_bench.txt";
-    const std::string tool = std::string("\"") + POINTILLO_REPLAY_TOOL + "\" --module \"" +
-                             POINTILLO_MODULE_PATH + "\" ";
+    const std::string tool = std::string(POINTILLO_TOOL_RUNNER) + "\"" + POINTILLO_REPLAY_TOOL +
+                             "\" --module \"" + POINTILLO_MODULE_PATH + "\" ";
     const std::string bundle = "\"" + dir.string() + "\"";
     // The closing line, rebuilt from the numbers read out of it: the same
     // text when its format is the one promised.
