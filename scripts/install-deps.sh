@@ -20,6 +20,8 @@ packages=(
     dpkg-dev lintian
     # the studio: emscripten (its optimizer needs acorn), and its browser test
     emscripten node-acorn nodejs chromium
+    # the ARM64 build and its run under qemu
+    g++-aarch64-linux-gnu qemu-user
 )
 # The Windows module, its run under Wine and its installer.
 windows_packages=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 nsis)

@@ -4,7 +4,7 @@
 # Usage: scripts/test.sh [STAGE...]    the chosen stages, in the order given
 #        scripts/test.sh --list        the stages and what each runs
 #
-# A stage that needs the release build (frei0r, ofx, farm, portable, windows)
+# A stage that needs the release build (frei0r, ofx, farm, portable, windows, arm64)
 # builds it when it is not there; nothing else is shared between stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -26,6 +26,7 @@ stages=(
     "fuzz|20 seconds of libFuzzer on the scene reader|stage_fuzz"
     "windows|the Windows module: cross build, checks, tests and frame comparison under Wine|stage_windows"
     "packages|the Windows installer under Wine and the Debian package with apt: installed, used, removed|stage_packages"
+    "arm64|the ARM64 build: cross build, tests and frame comparison under qemu|stage_arm64"
 )
 
 stage_deps() { bash scripts/install-deps.sh; }
@@ -93,6 +94,11 @@ stage_windows() {
 }
 
 stage_packages() { bash scripts/ci/test-packages.sh; }
+stage_arm64() {
+    # The x86-64 side of the frame comparison is the release build.
+    build_release
+    POINTILLO_X86_BUILD=build/release bash scripts/ci/check-arm64.sh
+}
 
 list() {
     local entry name what
