@@ -248,7 +248,8 @@ TEST(ReplayTool, RendersAndComparesFromEveryCommandLine) {
         hostsim::save_replay(bundle, session.host, session.instance, comp, {30, 45, 60});
     }
     const auto folder = [&](const char* name) { return "\"" + (dir / name).string() + "\""; };
-    const std::string tool = std::string("\"") + POINTILLO_REPLAY_TOOL + "\" ";
+    const std::string tool =
+        std::string(POINTILLO_TOOL_RUNNER) + "\"" + POINTILLO_REPLAY_TOOL + "\" ";
     const std::string module = "--module \"" + std::string(POINTILLO_MODULE_PATH) + "\" ";
     const fs::path out = dir / "output.txt";
     const auto run = [&](const std::string& args, int& status) {
