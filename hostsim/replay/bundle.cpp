@@ -64,8 +64,9 @@ std::size_t pixel_size(int32_t depth) {
     return static_cast<std::size_t>(pixel_bytes(pixel_format_of(depth)));
 }
 
-std::size_t layer_bytes(int32_t width, int32_t height, int32_t depth) {
-    return static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * pixel_size(depth);
+// In 64 bits, which a 30000 x 30000 layer needs where size_t has 32.
+uint64_t layer_bytes(int32_t width, int32_t height, int32_t depth) {
+    return static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * pixel_size(depth);
 }
 
 bool side_ok(int32_t side) {
@@ -353,7 +354,7 @@ LayerPixels read_layer_pixels(const std::filesystem::path& path, int32_t depth, 
     pixels.depth = depth;
     pixels.width = width;
     pixels.height = height;
-    const std::size_t size = layer_bytes(width, height, depth);
+    const uint64_t size = layer_bytes(width, height, depth);
     std::error_code error;
     const std::uintmax_t on_disk = std::filesystem::file_size(path, error);
     if (error) {
@@ -365,7 +366,10 @@ LayerPixels read_layer_pixels(const std::filesystem::path& path, int32_t depth, 
                                  " pixels at " + std::to_string(depth) + " bits take " +
                                  std::to_string(size));
     }
-    pixels.bytes.resize(size);
+    if (size > std::numeric_limits<std::size_t>::max()) {
+        throw std::runtime_error(path.string() + " holds more bytes than this build can address");
+    }
+    pixels.bytes.resize(static_cast<std::size_t>(size));
     std::ifstream in(path, std::ios::binary);
     in.read(reinterpret_cast<char*>(pixels.bytes.data()), static_cast<std::streamsize>(size));
     if (!in) {

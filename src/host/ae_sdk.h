@@ -808,11 +808,14 @@ typedef struct {
 
 // ---- Layout checks ---------------------------------------------------------
 // The figures of the Windows x86-64 ABI. They hold on Linux x86-64 too, since
-// no type above depends on the width of `long`.
+// no type above depends on the width of `long`. Hosts are 64-bit only; a
+// 32-bit build (the WebAssembly replay player) uses these declarations as
+// plain values and has no host layout to match.
 
 #include <cstddef>
 
 static_assert(sizeof(A_long) == 4 && sizeof(A_u_long) == 4 && sizeof(A_short) == 2);
+#if !defined(__EMSCRIPTEN__)
 static_assert(sizeof(PF_Boolean) == 1 && sizeof(A_Boolean) == 1 && sizeof(void*) == 8);
 static_assert(sizeof(AEGP_LTimeMode) == 2 && sizeof(SPBoolean) == 4);
 
@@ -962,4 +965,5 @@ static_assert(offsetof(AEGP_EffectSuite5, AEGP_DisposeEffect) == 8 * 8);
 static_assert(offsetof(AEGP_DynamicStreamSuite4, AEGP_GetDynamicStreamFlags) == 5 * 8);
 static_assert(offsetof(AEGP_DynamicStreamSuite4, AEGP_SetDynamicStreamFlag) == 6 * 8);
 
+#endif // !defined(__EMSCRIPTEN__)
 static_assert(PF_VERSION(1, 1, 1, PF_Stage_BETA, 1) == 0x00088C01);
