@@ -4,7 +4,8 @@
 # Usage: scripts/test.sh [STAGE...]    the chosen stages, in the order given
 #        scripts/test.sh --list        the stages and what each runs
 #
-# A stage that needs the release build (frei0r, ofx, farm, portable, windows, arm64)
+# A stage that needs the release build (frei0r, ofx, farm, portable, windows,
+# arm64, wasm)
 # builds it when it is not there; nothing else is shared between stages.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,7 @@ stages=(
     "windows|the Windows module: cross build, checks, tests and frame comparison under Wine|stage_windows"
     "packages|the Windows installer under Wine and the Debian package with apt: installed, used, removed|stage_packages"
     "arm64|the ARM64 build: cross build, tests and frame comparison under qemu|stage_arm64"
+    "wasm|the WebAssembly replay player under Node: frames equal to the release build's, 32-bit limits|stage_wasm"
 )
 
 stage_deps() { bash scripts/install-deps.sh; }
@@ -98,6 +100,11 @@ stage_arm64() {
     # The x86-64 side of the frame comparison is the release build.
     build_release
     POINTILLO_X86_BUILD=build/release bash scripts/ci/check-arm64.sh
+}
+
+stage_wasm() {
+    build_release
+    POINTILLO_X86_BUILD=build/release bash scripts/ci/check-wasm.sh
 }
 
 list() {
